@@ -1,0 +1,167 @@
+#include "common/file.hpp"
+
+#include <quillpost/error.hpp>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillpost {
+
+namespace {
+
+constexpr std::size_t kAppendBuffer = 64 * 1024;
+
+bool ParentFolderExists(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return true;  // the current folder
+    const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
+    struct stat st {};
+    return ::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Keeps file numbers clear of standard input, output and error, so that a
+// host that closed one of them never has our file take its place.
+int MoveAboveStandardStreams(int fd) {
+    if (fd > 2) return fd;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    ::close(fd);
+    return moved;
+}
+
+}  // namespace
+
+void RaiseOpenError(int err, const std::string& path) {
+    switch (err) {
+    case ENOENT:
+        raise(ParentFolderExists(path) ? Err::FileNotFound : Err::PathNotFound);
+    case ENOTDIR:
+        raise(Err::PathNotFound);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        raise(Err::PermissionDenied);
+    default:
+        raise(Err::PathFileAccessError);
+    }
+}
+
+void RaiseIoError(int err) {
+    if (err == ENOSPC || err == EDQUOT) raise(Err::DiskFull);
+    raise(Err::DeviceIOError);
+}
+
+InputFile::InputFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) RaiseOpenError(errno, path);
+    fd = MoveAboveStandardStreams(fd);
+    if (fd < 0) RaiseOpenError(errno, path);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        raise(Err::PathFileAccessError);
+    }
+    fd_ = fd;
+}
+
+InputFile::~InputFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::uint64_t InputFile::Length() const {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) RaiseIoError(errno);
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::size_t InputFile::ReadSome(std::span<std::uint8_t> buffer) {
+    for (;;) {
+        const ssize_t got = ::read(fd_, buffer.data(), buffer.size());
+        if (got >= 0) return static_cast<std::size_t>(got);
+        if (errno != EINTR) RaiseIoError(errno);
+    }
+}
+
+void InputFile::ReadExactly(std::span<std::uint8_t> buffer) {
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+        const std::size_t got = ReadSome(buffer.subspan(done));
+        if (got == 0) raise(Err::DeviceIOError);  // the file shrank under us
+        done += got;
+    }
+}
+
+AppendFile::AppendFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) RaiseOpenError(errno, path);
+    fd = MoveAboveStandardStreams(fd);
+    if (fd < 0) RaiseOpenError(errno, path);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        raise(Err::PathFileAccessError);
+    }
+    fd_ = fd;
+    buffer_.reserve(kAppendBuffer);
+}
+
+AppendFile::~AppendFile() {
+    if (fd_ < 0) return;
+    try {
+        Flush();
+    } catch (...) {
+        // A destructor cannot report; Close() is the way to learn of it.
+    }
+    ::close(fd_);
+}
+
+void AppendFile::WriteLine(std::string_view text) {
+    if (buffer_.size() + text.size() + 2 > kAppendBuffer) {
+        Flush();
+        if (text.size() + 2 > kAppendBuffer) {
+            WriteAll(text.data(), text.size());
+            WriteAll("\r\n", 2);
+            return;
+        }
+    }
+    buffer_.append(text);
+    buffer_.append("\r\n", 2);
+}
+
+void AppendFile::Flush() {
+    if (buffer_.empty()) return;
+    // The buffer is emptied first, so a failed write is reported once.
+    std::string pending;
+    pending.swap(buffer_);
+    buffer_.reserve(kAppendBuffer);
+    WriteAll(pending.data(), pending.size());
+}
+
+void AppendFile::Close() {
+    if (fd_ < 0) return;
+    const int fd = fd_;
+    try {
+        Flush();
+    } catch (...) {
+        fd_ = -1;
+        ::close(fd);
+        throw;
+    }
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) RaiseIoError(errno);
+}
+
+void AppendFile::WriteAll(const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t put = ::write(fd_, data, size);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            RaiseIoError(errno);
+        }
+        data += put;
+        size -= static_cast<std::size_t>(put);
+    }
+}
+
+}  // namespace quillpost
