@@ -1,0 +1,109 @@
+// Message: one mail to send. Its properties are plain stores with three
+// exceptions (Priority accepts only QP_PRIORITY values, Port is narrowed to
+// 16 bits, setting FromAddress fills an empty FromName); it hands out its six
+// collections and carries `send`.
+#pragma once
+
+#include <quillpost/collections.hpp>
+#include <quillpost/variant.hpp>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace quillpost {
+
+enum QP_PRIORITY : std::int32_t {
+    QP_PRIORITY_NONE = 0,
+    QP_PRIORITY_HIGHEST = 1,
+    QP_PRIORITY_HIGH = 2,
+    QP_PRIORITY_NORMAL = 3,
+    QP_PRIORITY_LOW = 4,
+    QP_PRIORITY_LOWEST = 5,
+};
+
+class Message : public Dispatch {
+public:
+    // Every property starts from its default; DateTime is the local date and
+    // time of this moment.
+    Message();
+    ~Message() override;
+
+    const std::string& Subject() const noexcept { return subject_; }
+    void Subject(std::string value) { subject_ = std::move(value); }
+    const std::string& Server() const noexcept { return server_; }
+    void Server(std::string value) { server_ = std::move(value); }
+    const std::string& FromAddress() const noexcept { return fromAddress_; }
+    // Stores the address, then copies it into FromName when FromName is empty.
+    void FromAddress(std::string value);
+    const std::string& FromName() const noexcept { return fromName_; }
+    void FromName(std::string value) { fromName_ = std::move(value); }
+    const std::string& TextBody() const noexcept { return textBody_; }
+    void TextBody(std::string value) { textBody_ = std::move(value); }
+    const std::string& HtmlBody() const noexcept { return htmlBody_; }
+    void HtmlBody(std::string value) { htmlBody_ = std::move(value); }
+    const std::string& Application() const noexcept { return application_; }
+    void Application(std::string value) { application_ = std::move(value); }
+    const std::string& Organization() const noexcept { return organization_; }
+    void Organization(std::string value) { organization_ = std::move(value); }
+    const std::string& TraceFile() const noexcept { return traceFile_; }
+    void TraceFile(std::string value) { traceFile_ = std::move(value); }
+
+    // Seconds; no check (0 or less fails the first wait at once).
+    float TimeOut() const noexcept { return timeOut_; }
+    void TimeOut(float value) noexcept { timeOut_ = value; }
+    // Automation date (days since 30 December 1899, local time).
+    double DateTime() const noexcept { return dateTime_; }
+    void DateTime(double value) noexcept { dateTime_ = value; }
+    bool ConfirmReading() const noexcept { return confirmReading_; }
+    void ConfirmReading(bool value) noexcept { confirmReading_ = value; }
+
+    // The stored 16-bit port, widened with its sign (a port held as -1 is TCP
+    // port 65535 on the wire). Put raises 6 "Overflow" outside -32768..32767.
+    std::int32_t Port() const noexcept { return port_; }
+    void Port(std::int32_t value);
+    // Put accepts QP_PRIORITY_NONE to QP_PRIORITY_LOWEST only; anything else
+    // raises 9990 "Invalid Priority setting.".
+    std::int16_t Priority() const noexcept { return static_cast<std::int16_t>(priority_); }
+    void Priority(std::int32_t value);
+
+    // The collections, created on first use and the same object ever after.
+    std::shared_ptr<quillpost::Recipients> Recipients();
+    std::shared_ptr<quillpost::Recipients> CCs();
+    std::shared_ptr<quillpost::Recipients> BCCs();
+    std::shared_ptr<quillpost::Recipients> ReplyTos();
+    std::shared_ptr<Headers> ExtraHeaders();
+    std::shared_ptr<quillpost::Attachments> Attachments();
+
+    // The default member is Subject.
+    Variant DefaultValue() override { return subject_; }
+
+private:
+    std::string subject_ = "[no subject]";
+    std::string server_ = "mail";
+    std::string fromAddress_;
+    std::string fromName_;
+    std::shared_ptr<quillpost::Recipients> recipients_;
+    std::shared_ptr<quillpost::Recipients> ccs_;
+    std::shared_ptr<quillpost::Recipients> bccs_;
+    std::shared_ptr<quillpost::Recipients> replyTos_;
+    std::string textBody_;
+    std::string htmlBody_;
+    std::string application_ = "Quillpost 1.0";
+    std::string organization_;
+    float timeOut_ = 50;
+    double dateTime_ = 0;
+    std::shared_ptr<quillpost::Attachments> attachments_;
+    std::shared_ptr<Headers> extraHeaders_;
+    std::int16_t port_ = 25;
+    std::int32_t priority_ = QP_PRIORITY_NONE;
+    bool confirmReading_ = false;
+    std::string mvarContentType = "text/plain";
+    std::string mvarCharset = "us-ascii";
+    std::string traceFile_;
+    std::string mvarMixBoundary;
+    std::string mvarAltBoundary;
+    Variant mvarRequest;
+};
+
+}  // namespace quillpost

@@ -1,0 +1,9 @@
+// Quillpost: the whole public interface.
+#pragma once
+
+#include <quillpost/base64.hpp>
+#include <quillpost/collections.hpp>
+#include <quillpost/error.hpp>
+#include <quillpost/keyed_list.hpp>
+#include <quillpost/message.hpp>
+#include <quillpost/variant.hpp>

@@ -1,0 +1,98 @@
+#include <quillpost/collections.hpp>
+#include <quillpost/variant.hpp>
+
+#include <gtest/gtest.h>
+
+using namespace quillpost;
+
+namespace {
+
+int ErrorNumberOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Error& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST(VariantConversion, IntegersAndBooleansFollowAutomationRules) {
+    EXPECT_EQ(Variant(42).ToText(), "42");
+    EXPECT_EQ(Variant(std::int16_t{-7}).ToText(), "-7");
+    EXPECT_EQ(Variant(true).ToText(), "True");
+    EXPECT_EQ(Variant(false).ToText(), "False");
+    EXPECT_EQ(Variant().ToText(), "");
+    EXPECT_EQ(Variant(42L).type(), VarType::Int32);
+    EXPECT_EQ(Variant(5000000000LL).type(), VarType::Float64);
+    EXPECT_EQ(Variant(5000000000LL).ToText(), "5000000000");
+}
+
+TEST(VariantConversion, FloatsUseTheirShortestForm) {
+    EXPECT_EQ(Variant(2.5).ToText(), "2.5");
+    EXPECT_EQ(Variant(0.1).ToText(), "0.1");
+    EXPECT_EQ(Variant(50.0f).ToText(), "50");
+    EXPECT_EQ(Variant(0.1f).ToText(), "0.1");
+    EXPECT_EQ(Variant(1000000.0).ToText(), "1000000");
+    EXPECT_EQ(Variant(-0.00125).ToText(), "-0.00125");
+    EXPECT_EQ(Variant(1e20).ToText(), "1E+20");
+    EXPECT_EQ(Variant(1.5e-7).ToText(), "1.5E-07");
+    EXPECT_EQ(Variant(12345678.0f).ToText(), "1.2345678E+07");
+}
+
+TEST(VariantConversion, NullRaisesInvalidUseOfNull) {
+    try {
+        (void)Variant::null().ToText();
+        FAIL() << "no error";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), 94);
+        EXPECT_EQ(e.description(), "Invalid use of Null");
+    }
+}
+
+TEST(VariantConversion, ObjectsConvertThroughTheirDefaultMember) {
+    auto r = std::make_shared<Recipient>();
+    r->Address("a@example.com");
+    EXPECT_EQ(Variant(r).ToText(), "a@example.com");
+    auto plain = std::make_shared<Dispatch>();
+    EXPECT_EQ(ErrorNumberOf([&] { (void)Variant(plain).ToText(); }), 13);
+    EXPECT_EQ(ErrorNumberOf([&] { (void)Variant(std::shared_ptr<Dispatch>()).ToText(); }), 424);
+}
+
+TEST(VariantConversion, MissingParameterIsTheErrorCode80020004) {
+    const Variant m = Variant::missing();
+    EXPECT_EQ(m.type(), VarType::ErrorCode);
+    EXPECT_TRUE(m.is_missing());
+    EXPECT_EQ(static_cast<std::uint32_t>(m.error_code()), 0x80020004u);
+    EXPECT_EQ(ErrorNumberOf([&] { (void)m.ToText(); }), 13);
+}
+
+TEST(VariantConversion, DatesGiveLocaleNeutralText) {
+    EXPECT_EQ(Variant::date(0).ToText(), "1899-12-30");
+    EXPECT_EQ(Variant::date(0.75).ToText(), "18:00:00");
+    EXPECT_EQ(Variant::date(-1.25).ToText(), "1899-12-29 06:00:00");
+    const double d = MakeDate({2026, 12, 6, 22, 20, 18, 0});
+    EXPECT_EQ(Variant::date(d).ToText(), "2026-12-06 22:20:18");
+    EXPECT_EQ(SplitDate(d).weekday, 0);  // a Sunday
+    EXPECT_EQ(Variant::date(MakeDate({2000, 2, 29, 0, 0, 0, 0})).ToText(), "2000-02-29");
+}
+
+TEST(VariantConversion, DatesRoundToTheSecondAndCarryIntoTheNextDay) {
+    const double almostMidnight = MakeDate({2024, 12, 31, 0, 0, 0, 0}) + 86399.7 / 86400.0;
+    EXPECT_EQ(Variant::date(almostMidnight).ToText(), "2025-01-01");
+}
+
+TEST(VariantConversion, NumbersRoundHalvesToEvenAndOverflowPast32Bits) {
+    EXPECT_EQ(Variant(2.5).ToInt32(), 2);
+    EXPECT_EQ(Variant(3.5).ToInt32(), 4);
+    EXPECT_EQ(Variant("12").ToInt32(), 12);
+    EXPECT_EQ(ErrorNumberOf([] { (void)Variant(3e9).ToInt32(); }), 6);
+    EXPECT_EQ(ErrorNumberOf([] { (void)Variant("twelve").ToInt32(); }), 13);
+}
+
+TEST(CaseFolding, FoldsAsciiLettersOnly) {
+    EXPECT_EQ(FoldCase("X-Tag Ä"), "x-tag Ä");
+    EXPECT_TRUE(EqualsFolded("Subject", "SUBJECT"));
+    EXPECT_FALSE(EqualsFolded("Subject", "Subjects"));
+}
