@@ -14,8 +14,10 @@ namespace {
 constexpr std::array kErrors{
     ErrorInfo{Err::InvalidProcedureCall, 5, "Invalid procedure call or argument"},
     ErrorInfo{Err::Overflow, 6, "Overflow"},
+    ErrorInfo{Err::OutOfMemory, 7, "Out of memory"},
     ErrorInfo{Err::SubscriptOutOfRange, 9, "Subscript out of range"},
     ErrorInfo{Err::TypeMismatch, 13, "Type mismatch"},
+    ErrorInfo{Err::InternalError, 51, "Internal error: "},
     ErrorInfo{Err::FileNotFound, 53, "File not found"},
     ErrorInfo{Err::DeviceIOError, 57, "Device I/O error"},
     ErrorInfo{Err::DiskFull, 61, "Disk full"},

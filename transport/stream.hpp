@@ -6,6 +6,7 @@
 #include "common/file.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -21,7 +22,8 @@ public:
     virtual void Open(const std::string& host, std::int16_t port) = 0;
     virtual bool IsOpen() const = 0;
     // Waits up to `seconds` for data (or the peer's close), tracing its
-    // steps into `trace` when that is not nullptr.
+    // steps into `trace` when that is not nullptr. Once the peer has closed,
+    // nothing more can come, and the wait lasts its full time.
     virtual void WaitForData(std::int16_t seconds, AppendFile* trace) = 0;
     // Waits up to `seconds` for room to send: 1 when ready, 0 after the wait.
     virtual std::int32_t WaitToSend(std::int16_t seconds) = 0;
@@ -31,8 +33,11 @@ public:
     // empty when nothing could be read yet.
     virtual void GetData(std::string& text) = 0;
     // True when every byte has been handed to the connection; false when it
-    // would block and nothing was sent.
-    virtual bool SendData(std::string_view text) = 0;
+    // would block and nothing was sent. Once part has gone, the rest follows;
+    // `restRefused` is called before each wait for room for it and may raise
+    // to give up.
+    virtual bool SendData(std::string_view text,
+                          const std::function<void()>& restRefused = {}) = 0;
     // Releases the connection; never raises.
     virtual void Close() noexcept = 0;
 };

@@ -29,8 +29,10 @@ private:
 enum class Err {
     InvalidProcedureCall,   //    5 key not found, bad argument
     Overflow,               //    6
+    OutOfMemory,            //    7
     SubscriptOutOfRange,    //    9
     TypeMismatch,           //   13
+    InternalError,          //   51, followed by what went wrong
     FileNotFound,           //   53
     DeviceIOError,          //   57
     DiskFull,               //   61

@@ -75,6 +75,21 @@ public:
     std::shared_ptr<Headers> ExtraHeaders();
     std::shared_ptr<quillpost::Attachments> Attachments();
 
+    // Sends the message: one SMTP conversation with Server at Port. Returns
+    // when the server has accepted the message; raises the error that ended
+    // the conversation otherwise, after closing the connection and the trace
+    // file.
+    void send();
+
+    // Refuses an empty address (9991) and, when the registry value
+    // "RequireLocalSender" asks for it and the message knows its page, an
+    // address outside the web server's domain (9992).
+    void CheckSender(const std::string& Address);
+
+    // The page hook: keeps the page's Request object, read by name from the
+    // scripting context. Returns the empty value.
+    Variant OnStartPage(const Variant& ScriptingContext);
+
     // The default member is Subject.
     Variant DefaultValue() override { return subject_; }
 

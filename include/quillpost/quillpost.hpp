@@ -2,6 +2,7 @@
 #pragma once
 
 #include <quillpost/base64.hpp>
+#include <quillpost/cgi_context.hpp>
 #include <quillpost/collections.hpp>
 #include <quillpost/error.hpp>
 #include <quillpost/keyed_list.hpp>

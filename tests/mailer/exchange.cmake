@@ -1,0 +1,1 @@
+qp_test(exchange_test ${CMAKE_CURRENT_LIST_DIR}/exchange_test.cpp)

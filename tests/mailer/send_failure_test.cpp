@@ -1,0 +1,197 @@
+// How a conversation ends when something fails: the error that reaches the
+// caller, what the trace records, and what is never sent.
+#include "mailer/sending.hpp"
+#include "tests/mailer/send_support.hpp"
+#include "tests/support/temp_dir.hpp"
+
+#include <quillpost/message.hpp>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace quillpost;
+using namespace quillpost::test;
+
+namespace {
+
+class SendFailureTest : public ::testing::Test {
+protected:
+    ScriptedPeer peer;
+    TempDir dir;
+    std::shared_ptr<Message> message = std::make_shared<Message>();
+    std::string trace = dir.file("trace.log");
+
+    void SetUp() override {
+        message->Server("127.0.0.1");
+        message->TimeOut(5);
+        message->FromAddress("ann@example.com");
+        message->TraceFile(trace);
+    }
+
+    Error SendTo(ScriptedPeer& p) {
+        p.Start();
+        message->Port(p.port());
+        return ErrorOf([&] { message->send(); });
+    }
+
+    std::string Trace() const { return TempDir::read(trace); }
+};
+
+TEST_F(SendFailureTest, RefusedRecipientEndsTheConversationWithItsCode) {
+    message->Recipients()->Add("nobody@example.com");
+    message->Recipients()->Add("never-sent@example.com");
+    peer.Send("220 hi\r\n").ExpectLine().Send("250 ok\r\n").ExpectLine().Send("250 ok\r\n");
+    peer.ExpectLine("RCPT TO: <nobody@example.com>").Send("550 No such user here\r\n").ReadToEnd();
+    const Error e = SendTo(peer);
+    EXPECT_EQ(e.number(), 9550);
+    EXPECT_EQ(e.description(), "No such user here\r\n");
+    EXPECT_TRUE(peer.Finished());
+    EXPECT_EQ(peer.Received().find("never-sent"), std::string::npos);
+    EXPECT_TRUE(Trace().ends_with("< 550 No such user here\r\n\r\n+ Error 9550: No such user here\r\n\r\n"))
+        << Trace();
+}
+
+TEST_F(SendFailureTest, OnlyTheListedCodeIsAccepted) {
+    message->Recipients()->Add("forwarded@example.com");
+    peer.Send("220 hi\r\n").ExpectLine().Send("250 ok\r\n").ExpectLine().Send("250 ok\r\n");
+    peer.ExpectLine().Send("251 User not local; will forward\r\n").ReadToEnd();
+    EXPECT_EQ(SendTo(peer).number(), 9251);
+}
+
+TEST_F(SendFailureTest, NoRecipientsMeansNoRcptAndTheServerMayRefuseData) {
+    peer.Send("220 hi\r\n").ExpectLine().Send("250 ok\r\n").ExpectLine().Send("250 ok\r\n");
+    peer.ExpectLine("data").Send("503 Need RCPT first\r\n").ReadToEnd();
+    EXPECT_EQ(SendTo(peer).number(), 9503);
+    EXPECT_EQ(peer.Received().find("RCPT"), std::string::npos);
+}
+
+TEST_F(SendFailureTest, BlankSenderIsRefusedBeforeAnythingIsOpened) {
+    auto bare = std::make_shared<Message>();
+    bare->TraceFile(trace);
+    bare->Server("127.0.0.1");
+    peer.Start();
+    bare->Port(peer.port());
+    const Error e = ErrorOf([&] { bare->send(); });
+    EXPECT_EQ(e.number(), 9991);
+    EXPECT_EQ(e.description(), "FromAddress can not be blank");
+    EXPECT_EQ(peer.Connections(), 0u);
+    EXPECT_EQ(::access(trace.c_str(), F_OK), -1);  // no trace file either
+}
+
+TEST_F(SendFailureTest, LineBreaksInHeaderValuesAreRefusedBeforeConnecting) {
+    struct Case {
+        std::function<void(Message&)> set;
+        std::string property;
+    };
+    const std::string file = dir.write("a\nb.txt", "x");
+    const std::vector<Case> cases{
+        {[](Message& m) { m.FromAddress("a@example.com\r\nRCPT TO: <x@evil>"); }, "FromAddress"},
+        {[](Message& m) { m.FromName("Ann\nBcc: x@evil"); }, "FromName"},
+        {[](Message& m) { m.Subject("hi\rthere"); }, "Subject"},
+        {[](Message& m) { m.Organization("Org\n"); }, "Organization"},
+        {[](Message& m) { m.Application("\nApp"); }, "Application"},
+        {[](Message& m) { m.Recipients()->Add("b@example.com\r\nDATA"); }, "Recipients"},
+        {[](Message& m) { m.CCs()->Add("c@example.com", "C\nC"); }, "CCs"},
+        {[](Message& m) { m.BCCs()->Add("d@example.com\n"); }, "BCCs"},
+        {[](Message& m) { m.ReplyTos()->Add("e@example.com", "E\r"); }, "ReplyTos"},
+        {[](Message& m) { m.ExtraHeaders()->Add("X-A\n", "v"); }, "ExtraHeaders"},
+        {[](Message& m) { m.ExtraHeaders()->Add("X-B", "v\r\nX-Injected: 1"); }, "ExtraHeaders"},
+        {[&](Message& m) { m.Attachments()->Add(file); }, "Attachments"},
+    };
+    peer.Start();
+    for (const Case& c : cases) {
+        auto m = std::make_shared<Message>();
+        m->Server("127.0.0.1");
+        m->Port(peer.port());
+        m->FromAddress("ann@example.com");
+        m->TraceFile(trace);
+        c.set(*m);
+        const Error e = ErrorOf([&] { m->send(); });
+        EXPECT_EQ(e.number(), 9993) << c.property;
+        EXPECT_EQ(e.description(), "Line break not allowed in " + c.property);
+    }
+    EXPECT_EQ(peer.Connections(), 0u);
+    EXPECT_EQ(::access(trace.c_str(), F_OK), -1);
+}
+
+TEST_F(SendFailureTest, FoldedAddressListsAreNotLineBreaksOfTheCaller) {
+    message->Recipients()->Add("a@example.com");
+    message->Recipients()->Add("b@example.com");
+    PlayAcceptingServer(peer, 2);
+    EXPECT_EQ(SendTo(peer).number(), 0);
+}
+
+TEST_F(SendFailureTest, TraceFileInAMissingFolderFailsBeforeConnecting) {
+    message->TraceFile(dir.file("no-such-folder/trace.log"));
+    const Error e = SendTo(peer);
+    EXPECT_EQ(e.number(), 76);
+    EXPECT_EQ(e.description(), "Path not found");
+    EXPECT_EQ(peer.Connections(), 0u);
+}
+
+TEST_F(SendFailureTest, RefusedConnectionIsTracedAndRaised) {
+    message->Port(ScriptedPeer::UnusedPort());
+    const Error e = ErrorOf([&] { message->send(); });
+    EXPECT_EQ(e.number(), 10061);
+    EXPECT_EQ(e.description(), "Connection refused.");
+    const std::string t = Trace();
+    EXPECT_TRUE(t.starts_with("+ Connecting to server 127.0.0.1 at port ")) << t;
+    EXPECT_TRUE(t.ends_with("+ Error 10061: Connection refused.\r\n")) << t;
+}
+
+TEST_F(SendFailureTest, AttachmentRemovedBeforeSendingLeavesTheDataUnended) {
+    const std::string file = dir.write("gone.txt", "x");
+    message->Recipients()->Add("b@example.com");
+    message->Attachments()->Add(file);
+    ::unlink(file.c_str());
+    peer.Send("220 hi\r\n").ExpectLine().Send("250 ok\r\n").ExpectLine().Send("250 ok\r\n");
+    peer.ExpectLine().Send("250 ok\r\n").ExpectLine("data").Send("354 go\r\n").ReadToEnd();
+    const Error e = SendTo(peer);
+    EXPECT_EQ(e.number(), 53);
+    EXPECT_TRUE(peer.Finished());
+    // The part's header lines were taken (and traced) before the file was
+    // opened; the end-of-data line never went out, so nothing is delivered.
+    EXPECT_NE(Trace().find("> Content-Disposition: attachment; FileName = \"gone.txt\"\r\n"), std::string::npos);
+    EXPECT_EQ(peer.Received().find("\r\n.\r\n"), std::string::npos);
+    EXPECT_TRUE(Trace().ends_with("+ Error 53: File not found\r\n"));
+}
+
+// Wraps the socket and fails the goodbye, as a peer that resets the
+// connection right after accepting the message would.
+class FailingQuit : public ByteStream {
+public:
+    FailingQuit() : inner_(MakeSocketStream()) {}
+    void Open(const std::string& host, std::int16_t port) override { inner_->Open(host, port); }
+    bool IsOpen() const override { return inner_->IsOpen(); }
+    void WaitForData(std::int16_t s, AppendFile* t) override { inner_->WaitForData(s, t); }
+    std::int32_t WaitToSend(std::int16_t s) override { return inner_->WaitToSend(s); }
+    std::int32_t BytesReceived() override { return inner_->BytesReceived(); }
+    void GetData(std::string& text) override { inner_->GetData(text); }
+    bool SendData(std::string_view text, const std::function<void()>& restRefused) override {
+        if (text.find("quit\r\n") != std::string_view::npos) throw Error(10054, "Connection reset by peer.");
+        return inner_->SendData(text, restRefused);
+    }
+    void Close() noexcept override { inner_->Close(); }
+
+private:
+    std::unique_ptr<ByteStream> inner_;
+};
+
+TEST_F(SendFailureTest, FailureAfterTheMessageWasAcceptedIsTracedNotRaised) {
+    message->Recipients()->Add("b@example.com");
+    peer.Send("220 hi\r\n").ExpectLine().Send("250 ok\r\n").ExpectLine().Send("250 ok\r\n");
+    peer.ExpectLine().Send("250 ok\r\n").ExpectLine("data").Send("354 go\r\n");
+    peer.ReadUntil("\r\n.\r\n").Send("250 queued as 42\r\n").ReadToEnd();
+    SetStreamMakerForThisThread([] { return std::make_unique<FailingQuit>(); });
+    const Error e = SendTo(peer);
+    SetStreamMakerForThisThread(nullptr);
+    EXPECT_EQ(e.number(), 0) << e.description();
+    const std::string t = Trace();
+    EXPECT_NE(t.find("< 250 queued as 42\r\n"), std::string::npos);
+    EXPECT_NE(t.find("\r\n+ Ignored after the message was accepted: error 10054: Connection reset by peer.\r\n"),
+              std::string::npos)
+        << t;
+    EXPECT_EQ(t.find("+ Error "), std::string::npos);
+}
+
+}  // namespace

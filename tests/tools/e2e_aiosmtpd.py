@@ -1,0 +1,548 @@
+#!/usr/bin/python3
+"""qpmail against a real SMTP server.
+
+Starts Debian's aiosmtpd on a free port of 127.0.0.1, runs the qpmail binary
+named on the command line with various messages, parses what the server
+received with Python's email package and checks it. A few cases use small
+hand-made peers instead (a server that resets the connection, one that stays
+silent). Ends with the line "N passed, M failed"; the exit status is 0 only
+when every case passed.
+
+Usage: /usr/bin/python3 e2e_aiosmtpd.py PATH/TO/qpmail
+"""
+
+import datetime
+import email
+import email.policy
+import email.utils
+import os
+import re
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import traceback
+import zoneinfo
+
+from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import SMTP
+
+QPMAIL = None
+DATE_PATTERN = re.compile(
+    r"^(Mon|Tue|Wed|Thu|Fri|Sat|Sun), \d{2} (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+    r"\d{4} \d{2}:\d{2}:\d{2} [+-]\d{4}$")
+ERROR_LINE = re.compile(r"^qpmail: error \d+: \S[^\r\n]*\n$")
+
+
+# --- the server ------------------------------------------------------------
+
+class Collector:
+    """Keeps every envelope that reaches the end of its data; refuses
+    recipients whose address starts with "refused"."""
+
+    def __init__(self):
+        self.envelopes = []
+        self.connections = 0
+        self.lock = threading.Lock()
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address.startswith("refused"):
+            return "550 No such user here"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        with self.lock:
+            self.envelopes.append(envelope)
+        return "250 Message accepted for delivery"
+
+    def reset(self):
+        with self.lock:
+            self.envelopes = []
+            self.connections = 0
+
+
+class CountingController(Controller):
+    def factory(self):
+        collector = self.handler
+
+        class CountingSMTP(SMTP):
+            def connection_made(self, transport):
+                with collector.lock:
+                    collector.connections += 1
+                super().connection_made(transport)
+
+        return CountingSMTP(self.handler, **self.SMTP_kwargs)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+# --- helpers -----------------------------------------------------------------
+
+class Fixture:
+    def __init__(self, collector, port, folder):
+        self.collector = collector
+        self.port = port
+        self.folder = folder
+
+    def file(self, name, content):
+        path = os.path.join(self.folder, name)
+        with open(path, "wb") as f:
+            f.write(content)
+        return path
+
+    def run(self, args, port=None, env=None, stdin=b"", timeout=10):
+        """Runs qpmail against the server (or `port`); returns the result."""
+        self.collector.reset()
+        command = [QPMAIL, "--server", "127.0.0.1", "--port", str(port or self.port),
+                   "--timeout", str(timeout)] + args
+        full_env = dict(os.environ)
+        full_env.update(env or {})
+        return subprocess.run(command, input=stdin, capture_output=True, timeout=40, env=full_env)
+
+    def send(self, args, env=None, stdin=b""):
+        """Runs qpmail, requires success, returns (envelope, parsed message)."""
+        result = self.run(args, env=env, stdin=stdin)
+        check(result.returncode == 0, f"exit status {result.returncode}, stderr {result.stderr!r}")
+        check(result.stderr == b"", f"stderr on success: {result.stderr!r}")
+        envelopes = self.collector.envelopes
+        check(len(envelopes) == 1, f"{len(envelopes)} messages arrived")
+        content = envelopes[0].content
+        return envelopes[0], email.message_from_bytes(content, policy=email.policy.default), content
+
+
+def check(condition, text):
+    if not condition:
+        raise AssertionError(text)
+
+
+def equal(actual, expected, what):
+    if actual != expected:
+        raise AssertionError(f"{what}: expected {expected!r}, got {actual!r}")
+
+
+def body_lines(part):
+    """The decoded text of a part, split at its line breaks."""
+    return part.get_payload(decode=True).decode("ascii").split("\r\n")
+
+
+def header_lines(raw):
+    """The header block of the raw message, one entry per unfolded line."""
+    head = raw.split(b"\r\n\r\n", 1)[0].decode("ascii")
+    return re.sub(r"\r\n[ \t]", " ", head).split("\r\n")
+
+
+def names_in(raw):
+    return [line.split(":", 1)[0].lower() for line in header_lines(raw)]
+
+
+def expect_failure(result, line):
+    """qpmail failed with status 1 and exactly `line` on standard error."""
+    equal(result.returncode, 1, "exit status")
+    equal(result.stderr.decode(), line + "\n", "standard error")
+
+
+def date_instant_near_now(value, what):
+    moment = email.utils.parsedate_to_datetime(value)
+    drift = abs((moment - datetime.datetime.now(datetime.timezone.utc)).total_seconds())
+    check(drift < 300, f"{what}: Date {value!r} is {drift:.0f} s away from now")
+
+
+# --- cases -------------------------------------------------------------------
+
+def case_header_block_of_a_full_message(fx):
+    body = fx.file("body.txt", b"Hello,\r\nsee you.\r\n")
+    envelope, msg, raw = fx.send([
+        "--from", "Ann Lee <ann@example.com>", "--to", "Bob Smith <bob@example.com>", "--to", "dave@example.com",
+        "--cc", "carol@example.com", "--cc", "Erin <erin@example.com>", "--bcc", "hidden@example.com",
+        "--bcc", "Secret Sam <sam@example.com>", "--reply-to", "Help Desk <help@example.com>",
+        "--subject", "Quarterly report", "--organization", "Brackenfold", "--priority", "high",
+        "--confirm-reading", "--header", "X-Campaign: winter", "--header", "X-Route: a: b", "--text", body,
+    ], env={"TZ": "UTC"})
+    equal(envelope.mail_from, "ann@example.com", "MAIL FROM")
+    equal(envelope.rcpt_tos, ["bob@example.com", "dave@example.com", "carol@example.com", "erin@example.com",
+                              "hidden@example.com", "sam@example.com"], "RCPT TO, in order")
+    equal(msg["From"].addresses[0].display_name, "Ann Lee", "From display name")
+    equal(msg["From"].addresses[0].addr_spec, "ann@example.com", "From address")
+    equal([(a.display_name, a.addr_spec) for a in msg["To"].addresses],
+          [("Bob Smith", "bob@example.com"), ("", "dave@example.com")], "To")
+    equal([(a.display_name, a.addr_spec) for a in msg["Cc"].addresses],
+          [("", "carol@example.com"), ("Erin", "erin@example.com")], "Cc")
+    equal([(a.display_name, a.addr_spec) for a in msg["Reply-To"].addresses],
+          [("Help Desk", "help@example.com")], "Reply-To")
+    check("bcc" not in names_in(raw), f"a Bcc line was sent: {header_lines(raw)}")
+    check(b"hidden@example.com" not in raw and b"sam@example.com" not in raw, "a blind copy is named in the data")
+    equal(msg["Subject"], "Quarterly report", "Subject")
+    equal(msg["Organization"], "Brackenfold", "Organization")
+    equal(msg["X-Mailer"], "Quillpost 1.0", "X-Mailer")
+    equal(msg["X-Priority"], "2", "X-Priority")
+    equal(msg["X-MSMail-Priority"], "2", "X-MSMail-Priority")
+    equal(msg["Disposition-Notification-To"], "ann@example.com", "Disposition-Notification-To")
+    equal(msg["X-Campaign"], "winter", "X-Campaign")
+    equal(msg["X-Route"], "a: b", "X-Route")
+    # The caller's header lines come after the standard ones.
+    names = names_in(raw)
+    check(names.index("x-campaign") > names.index("x-mailer"), f"header order {names}")
+    date = msg["Date"]
+    check(DATE_PATTERN.match(str(date)), f"Date format {date!r}")
+    check(str(date).endswith(" +0000"), f"Date zone in UTC: {date!r}")
+    date_instant_near_now(str(date), "UTC")
+    equal(msg.get_content_type(), "text/plain", "content type")
+    equal(msg.get_content_charset(), "us-ascii", "charset")
+    equal(msg.get_payload(decode=True).rstrip(b"\r\n"), b"Hello,\r\nsee you.", "body")
+
+
+def case_defaults_and_a_sender_without_display_name(fx):
+    body = fx.file("body.txt", b"x")
+    _, msg, raw = fx.send(["--from", "ann@example.com", "--to", "bob@example.com", "--text", body,
+                           "--application", "Reports 2.1"])
+    equal(msg["From"].addresses[0].addr_spec, "ann@example.com", "From address")
+    equal(msg["Subject"], "[no subject]", "default Subject")
+    equal(msg["X-Mailer"], "Reports 2.1", "X-Mailer")
+    names = names_in(raw)
+    for absent in ("x-priority", "x-msmail-priority", "disposition-notification-to", "organization",
+                   "reply-to", "cc", "bcc"):
+        check(absent not in names, f"unexpected {absent} line in {names}")
+
+
+def zone_text(zone, moment):
+    """The numeric zone of `zone` at `moment`, as +hhmm or -hhmm."""
+    minutes = int(moment.astimezone(zoneinfo.ZoneInfo(zone)).utcoffset().total_seconds() // 60)
+    return f"{'+' if minutes >= 0 else '-'}{abs(minutes) // 60:02d}{abs(minutes) % 60:02d}"
+
+
+def case_date_carries_the_true_local_offset(fx):
+    body = fx.file("body.txt", b"x")
+    now = datetime.datetime.now(datetime.timezone.utc)
+    # Zones with half- and quarter-hour offsets, and zones west of Greenwich
+    # with daylight saving time.
+    zones = [("Asia/Kolkata", "+0530"), ("Asia/Kathmandu", "+0545"),
+             ("America/New_York", zone_text("America/New_York", now)),
+             ("America/St_Johns", zone_text("America/St_Johns", now))]
+    for zone, expected in zones:
+        _, msg, _ = fx.send(["--from", "a@example.com", "--to", "b@example.com", "--text", body],
+                            env={"TZ": zone})
+        date = str(msg["Date"])
+        check(DATE_PATTERN.match(date), f"Date format {date!r}")
+        check(date.endswith(" " + expected), f"{zone}: expected zone {expected}, got {date!r}")
+        date_instant_near_now(date, zone)
+
+
+def case_html_only_is_a_single_html_part(fx):
+    html = b"<html><body><p>Hi</p></body></html>"
+    _, msg, _ = fx.send(["--from", "a@example.com", "--to", "b@example.com",
+                         "--html", fx.file("page.html", html)])
+    equal(msg.get_content_type(), "text/html", "content type")
+    check(not msg.is_multipart(), "multipart for an HTML body alone")
+    equal(msg.get_payload(decode=True).rstrip(b"\r\n"), html, "HTML body")
+
+
+def case_both_bodies_are_alternatives(fx):
+    text = b"Plain words.\r\nSecond line."
+    html = b"<p>Plain <b>words</b>.</p>\r\n<p>Second line.</p>"
+    _, msg, _ = fx.send(["--from", "a@example.com", "--to", "b@example.com",
+                         "--text", fx.file("t.txt", text), "--html", fx.file("h.html", html)])
+    equal(msg.get_content_type(), "multipart/alternative", "content type")
+    parts = msg.get_payload()
+    equal([p.get_content_type() for p in parts], ["text/plain", "text/html"], "alternative parts")
+    equal(parts[0].get_payload(decode=True).rstrip(b"\r\n"), text, "text part")
+    equal(parts[1].get_payload(decode=True).rstrip(b"\r\n"), html, "HTML part")
+
+
+def case_attachments_arrive_byte_for_byte(fx):
+    files = {
+        "all-bytes.bin": bytes(range(256)) * 41 + bytes(range(7)),   # not a multiple of 57 bytes
+        "empty.dat": b"",
+        "notes.txt": b".leading dot\r\n.\r\nbare\nLF and lone\rCR\r\n",
+        "exact57": bytes((i * 7) % 256 for i in range(57)),
+        "random.bin": os.urandom(300000),
+    }
+    paths = {name: fx.file(name, data) for name, data in files.items()}
+    args = ["--from", "a@example.com", "--to", "b@example.com",
+            "--text", fx.file("t.txt", b"See the files."), "--html", fx.file("h.html", b"<p>See the files.</p>")]
+    for name in files:
+        args += ["--attach", paths[name]]
+    _, msg, _ = fx.send(args)
+    equal(msg.get_content_type(), "multipart/mixed", "content type")
+    parts = msg.get_payload()
+    bodies = [p for p in parts if p.get_content_type() == "multipart/alternative"]
+    equal(len(bodies), 1, "alternative parts inside the mixed structure")
+    equal([p.get_content_type() for p in bodies[0].get_payload()], ["text/plain", "text/html"], "bodies")
+    attached = [p for p in parts if p.get_content_disposition() == "attachment"]
+    equal([p.get_filename() for p in attached], list(files), "attachment names, in order")
+    for part, (name, data) in zip(attached, files.items()):
+        equal(part["Content-Transfer-Encoding"].strip().lower(), "base64", f"{name} encoding")
+        check(part.get_payload(decode=True) == data, f"{name}: decoded bytes differ from the file")
+        for line in part.get_payload().split("\r\n"):
+            check(len(line) <= 76, f"{name}: Base64 line of {len(line)} characters")
+    by_name = {p.get_filename(): p for p in attached}
+    equal(by_name["notes.txt"].get_content_type(), "text/plain", "type of a .txt file")
+    equal(by_name["exact57"].get_content_type(), "application/unknown", "type of a file without extension")
+
+
+def case_attachments_without_bodies(fx):
+    data = os.urandom(1000)
+    _, msg, _ = fx.send(["--from", "a@example.com", "--to", "b@example.com",
+                         "--attach", fx.file("only.bin", data)])
+    equal(msg.get_content_type(), "multipart/mixed", "content type")
+    attached = [p for p in msg.get_payload() if p.get_content_disposition() == "attachment"]
+    equal(len(attached), 1, "attachments")
+    check(attached[0].get_payload(decode=True) == data, "decoded bytes differ from the file")
+
+
+def case_lines_starting_with_a_dot_survive(fx):
+    text = b"Hello\r\n.hidden\r\n.\r\n..two\r\nend"
+    html = b"<p>x</p>\r\n.dotted html\r\n."
+    _, msg, raw = fx.send(["--from", "a@example.com", "--to", "b@example.com",
+                           "--text", fx.file("t.txt", text), "--html", fx.file("h.html", html)])
+    parts = msg.get_payload()
+    equal(body_lines(parts[0])[:5], ["Hello", ".hidden", ".", "..two", "end"], "text lines")
+    equal(body_lines(parts[1])[:3], ["<p>x</p>", ".dotted html", "."], "HTML lines")
+
+
+def case_bare_line_feeds_and_carriage_returns_become_line_breaks(fx):
+    text = b"one\ntwo\n\nthree\rfour\n.dot after LF\r\r\nend"
+    _, msg, raw = fx.send(["--from", "a@example.com", "--to", "b@example.com", "--text", fx.file("t.txt", text)])
+    equal(body_lines(msg)[:8], ["one", "two", "", "three", "four", ".dot after LF", "", "end"], "text lines")
+    body = raw.split(b"\r\n\r\n", 1)[1]
+    check(re.search(rb"\r(?!\n)|(?<!\r)\n", body) is None, "a bare CR or LF reached the server")
+
+
+def case_body_from_standard_input(fx):
+    text = b"From the pipe.\r\nSecond."
+    _, msg, _ = fx.send(["--from", "a@example.com", "--to", "b@example.com", "--text", "-"], stdin=text)
+    equal(body_lines(msg)[:2], ["From the pipe.", "Second."], "text lines")
+
+
+def case_trace_file_records_the_conversation(fx):
+    trace = os.path.join(fx.folder, "trace.log")
+    fx.send(["--from", "a@example.com", "--to", "b@example.com", "--text", fx.file("t.txt", b"x"),
+             "--trace", trace])
+    with open(trace, "rb") as f:
+        lines = f.read().decode("ascii").split("\r\n")
+    # The port is traced as the message holds it, in 16 signed bits.
+    equal(lines[0], f"+ Connecting to server 127.0.0.1 at port {fx.port - 65536}", "first trace line")
+    check("> MAIL FROM: <a@example.com>" in lines, "MAIL FROM in the trace")
+    check("> RCPT TO: <b@example.com>" in lines, "RCPT TO in the trace")
+    check(any(line.startswith("< 250 Message accepted") for line in lines), "acceptance in the trace")
+    check("> quit" in lines, "quit in the trace")
+    check(not any(line.startswith("+ Error") for line in lines), "an error in the trace of a success")
+
+
+def case_line_break_in_a_header_value_fails_before_connecting(fx):
+    body = fx.file("t.txt", b"x")
+    base = ["--to", "b@example.com", "--text", body]
+    result = fx.run(base + ["--from", "a@example.com", "--subject", "Hello\r\nBcc: victim@example.com"])
+    expect_failure(result, "qpmail: error 9993: Line break not allowed in Subject")
+    equal(fx.collector.connections, 0, "connections for a refused Subject")
+    others = [
+        (["--from", "Ann\nLee <a2@example.com>"], "FromName"),
+        (["--from", "a\r@example.com"], "FromAddress"),
+        (["--organization", "Bracken\rfold"], "Organization"),
+        (["--application", "App\n"], "Application"),
+        (["--to", "<b\nc@example.com>"], "Recipients"),
+        (["--cc", "Carol\r\n <c@example.com>"], "CCs"),
+        (["--bcc", "Hidden\n <h@example.com>"], "BCCs"),
+        (["--reply-to", "r@example.com\nX-Evil: 1"], "ReplyTos"),
+        (["--header", "X-Tag: a\r\nX-Evil: 1"], "ExtraHeaders"),
+        (["--header", "X-\nTag: a"], "ExtraHeaders"),
+        (["--attach", fx.file("bad\nname.txt", b"data")], "Attachments"),
+    ]
+    for extra, prop in others:
+        result = fx.run(base + extra + ([] if "--from" in extra else ["--from", "a@example.com"]))
+        expect_failure(result, f"qpmail: error 9993: Line break not allowed in {prop}")
+        equal(fx.collector.connections, 0, f"connections for {extra}")
+
+
+def case_refused_recipient_reports_the_servers_text(fx):
+    result = fx.run(["--from", "a@example.com", "--to", "ok@example.com", "--to", "refused@example.com",
+                     "--text", fx.file("t.txt", b"x")])
+    expect_failure(result, "qpmail: error 9550: No such user here")
+    equal(fx.collector.envelopes, [], "messages delivered")
+
+
+def case_nothing_listening_is_connection_refused(fx):
+    port = free_port()
+    result = fx.run(["--from", "a@example.com", "--to", "b@example.com"], port=port)
+    expect_failure(result, "qpmail: error 10061: Connection refused.")
+
+
+def case_usage_errors_and_help(fx):
+    for args in (["--port", "0"], ["--port", "65536"], ["--port", "abc"], ["--bogus"], ["--to"],
+                 ["--header", "NoSeparator"]):
+        result = subprocess.run([QPMAIL] + args, capture_output=True, timeout=20)
+        equal(result.returncode, 2, f"exit status for {args}")
+        check(result.stderr.startswith(b"qpmail: "), f"stderr for {args}: {result.stderr!r}")
+        equal(result.stdout, b"", f"stdout for {args}")
+    result = subprocess.run([QPMAIL, "--help"], capture_output=True, timeout=20)
+    equal(result.returncode, 0, "exit status of --help")
+    check(b"--attach" in result.stdout and b"Exit status" in result.stdout, "help text")
+    result = fx.run(["--from", "a@example.com", "--to", "b@example.com", "--attach",
+                     os.path.join(fx.folder, "missing.pdf")])
+    expect_failure(result, "qpmail: error 53: File not found")
+    equal(fx.collector.connections, 0, "connections for a missing attachment")
+
+
+def case_high_port_reaches_the_server(fx):
+    # Ports above 32767 are stored in 16 signed bits and must still reach the
+    # right port.
+    check(fx.port > 32767, f"the server's port {fx.port} does not exercise the high range")
+    fx.send(["--from", "a@example.com", "--to", "b@example.com", "--text", fx.file("t.txt", b"x")])
+
+
+# --- hand-made peers -----------------------------------------------------------
+
+class Peer:
+    """A one-connection SMTP peer on its own thread, playing `script`."""
+
+    def __init__(self, script):
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(1)
+        self.listener.settimeout(30)
+        self.port = self.listener.getsockname()[1]
+        self.script = script
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+        self.thread.start()
+
+    def serve(self):
+        try:
+            conn, _ = self.listener.accept()
+        except OSError:
+            return
+        conn.settimeout(30)
+        try:
+            self.script(conn)
+        except OSError:
+            pass
+        finally:
+            conn.close()
+
+    def close(self):
+        self.listener.close()
+        self.thread.join(30)
+
+
+def read_line(conn):
+    data = b""
+    while not data.endswith(b"\n"):
+        chunk = conn.recv(1)
+        if not chunk:
+            break
+        data += chunk
+    return data
+
+
+def reset(conn):
+    conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    conn.close()
+
+
+def play_until_data(conn):
+    conn.sendall(b"220 peer ready\r\n")
+    while True:
+        line = read_line(conn)
+        if not line:
+            return False
+        if line.lower().startswith(b"data"):
+            conn.sendall(b"354 go ahead\r\n")
+            return True
+        conn.sendall(b"250 OK\r\n")
+
+
+def case_peer_resetting_during_the_data_ends_in_an_error_not_a_signal(fx):
+    def script(conn):
+        if play_until_data(conn):
+            conn.recv(65536)
+            reset(conn)
+
+    big = fx.file("big.bin", os.urandom(8 * 1024 * 1024))
+    for attempt in range(3):
+        peer = Peer(script)
+        try:
+            result = fx.run(["--from", "a@example.com", "--to", "b@example.com", "--attach", big], port=peer.port)
+        finally:
+            peer.close()
+        check(result.returncode >= 0, f"qpmail died of signal {-result.returncode}")
+        equal(result.returncode, 1, "exit status")
+        check(ERROR_LINE.match(result.stderr.decode()), f"stderr {result.stderr!r}")
+
+
+def case_peer_resetting_after_its_greeting(fx):
+    # A connection closed by the peer reads as a server that says nothing, so
+    # the wait for the reply to HELO ends with its time-out.
+    def script(conn):
+        conn.sendall(b"220 peer ready\r\n")
+        read_line(conn)
+        reset(conn)
+
+    peer = Peer(script)
+    try:
+        result = fx.run(["--from", "a@example.com", "--to", "b@example.com"], port=peer.port, timeout=2)
+    finally:
+        peer.close()
+    check(result.returncode >= 0, f"qpmail died of signal {-result.returncode}")
+    equal(result.returncode, 1, "exit status")
+    check(ERROR_LINE.match(result.stderr.decode()), f"stderr {result.stderr!r}")
+
+
+def case_silent_server_times_out(fx):
+    def script(conn):
+        conn.sendall(b"220 peer ready\r\n")
+        read_line(conn)
+        time.sleep(4)
+
+    peer = Peer(script)
+    try:
+        command = [QPMAIL, "--server", "127.0.0.1", "--port", str(peer.port), "--timeout", "1",
+                   "--from", "a@example.com", "--to", "b@example.com"]
+        result = subprocess.run(command, capture_output=True, timeout=30)
+    finally:
+        peer.close()
+    expect_failure(result, "qpmail: error 9998: Timeout error while waiting for response from server")
+
+
+CASES = [value for name, value in list(globals().items()) if name.startswith("case_")]
+
+
+def main():
+    global QPMAIL
+    if len(sys.argv) != 2:
+        print(__doc__.strip().splitlines()[-1], file=sys.stderr)
+        return 2
+    QPMAIL = os.path.abspath(sys.argv[1])
+    collector = Collector()
+    # A port above 32767, so that every case also crosses the 16-bit port.
+    port = free_port()
+    controller = CountingController(collector, hostname="127.0.0.1", port=port)
+    controller.start()
+    passed = failed = 0
+    try:
+        for case in CASES:
+            with tempfile.TemporaryDirectory(prefix="qpmail-e2e-") as folder:
+                fixture = Fixture(collector, port, folder)
+                started = time.monotonic()
+                try:
+                    case(fixture)
+                except Exception:
+                    failed += 1
+                    print(f"FAIL {case.__name__[5:]}")
+                    print("     " + traceback.format_exc().strip().replace("\n", "\n     "))
+                else:
+                    passed += 1
+                    print(f"ok   {case.__name__[5:]} ({time.monotonic() - started:.2f} s)")
+    finally:
+        controller.stop()
+    print(f"{passed} passed, {failed} failed")
+    return 0 if failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

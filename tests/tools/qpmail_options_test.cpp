@@ -1,0 +1,327 @@
+#include "tests/support/temp_dir.hpp"
+#include "tools/qpmail_options.hpp"
+
+#include <quillpost/collections.hpp>
+#include <quillpost/error.hpp>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+
+using namespace quillpost;
+using namespace quillpost::qpmail;
+using quillpost::test::TempDir;
+
+namespace {
+
+std::shared_ptr<Message> Parse(const std::vector<std::string>& args, const std::string& input = "") {
+    std::istringstream in(input);
+    Options options = ParseArguments(args, in);
+    EXPECT_FALSE(options.help);
+    return options.message;
+}
+
+// The text of the usage error, or "" when the arguments were accepted or
+// failed some other way.
+std::string UsageErrorOf(const std::vector<std::string>& args) {
+    std::istringstream in;
+    try {
+        ParseArguments(args, in);
+    } catch (const UsageError& e) {
+        return e.what();
+    } catch (const Error&) {
+    }
+    return "";
+}
+
+// The component error raised while filling the message, 0 for none.
+int ComponentErrorOf(const std::vector<std::string>& args) {
+    std::istringstream in;
+    try {
+        ParseArguments(args, in);
+    } catch (const Error& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+struct Entry {
+    std::string address, name;
+};
+
+std::vector<Entry> EntriesOf(const Recipients& list) {
+    std::vector<Entry> out;
+    for (const auto& r : list) out.push_back({r->Address(), r->Name()});
+    return out;
+}
+
+bool operator==(const Entry& a, const Entry& b) { return a.address == b.address && a.name == b.name; }
+
+void PrintTo(const Entry& e, std::ostream* os) { *os << "{" << e.address << ", " << e.name << "}"; }
+
+}  // namespace
+
+TEST(QpmailAddress, PlainAddressHasNoDisplayName) {
+    const MailAddress a = SplitAddress("ann@example.com");
+    EXPECT_EQ(a.address, "ann@example.com");
+    EXPECT_FALSE(a.name.has_value());
+}
+
+TEST(QpmailAddress, DisplayNameBeforeBracketsIsTakenWithoutSurroundingBlanksOrQuotes) {
+    MailAddress a = SplitAddress("Ann Lee <ann@example.com>");
+    EXPECT_EQ(a.address, "ann@example.com");
+    EXPECT_EQ(a.name, "Ann Lee");
+    a = SplitAddress("  \"Lee, Ann\"   <ann@example.com>  ");
+    EXPECT_EQ(a.address, "ann@example.com");
+    EXPECT_EQ(a.name, "Lee, Ann");
+    // Brackets inside the name stay with the name; the last pair is the address.
+    a = SplitAddress("Team <ops> <ops@example.com>");
+    EXPECT_EQ(a.address, "ops@example.com");
+    EXPECT_EQ(a.name, "Team <ops>");
+}
+
+TEST(QpmailAddress, BracketsAloneGiveTheAddressWithoutName) {
+    const MailAddress a = SplitAddress("<ann@example.com>");
+    EXPECT_EQ(a.address, "ann@example.com");
+    EXPECT_FALSE(a.name.has_value());
+}
+
+TEST(QpmailAddress, UnbalancedBracketsAndTrailingTextAreUsageErrors) {
+    EXPECT_THROW(SplitAddress("Ann <ann@example.com"), UsageError);
+    EXPECT_THROW(SplitAddress("ann@example.com>"), UsageError);
+    EXPECT_THROW(SplitAddress("Ann <ann@example.com> extra"), UsageError);
+}
+
+TEST(QpmailPort, PortsUpTo32767AreStoredAsGiven) {
+    EXPECT_EQ(ParsePort("1"), 1);
+    EXPECT_EQ(ParsePort("25"), 25);
+    EXPECT_EQ(ParsePort("32767"), 32767);
+}
+
+TEST(QpmailPort, PortsAbove32767AreStoredAsTheir16BitValue) {
+    EXPECT_EQ(ParsePort("32768"), -32768);
+    EXPECT_EQ(ParsePort("60000"), 60000 - 65536);
+    EXPECT_EQ(ParsePort("65535"), -1);
+    // The message accepts the stored value and hands it back unchanged.
+    EXPECT_EQ(Parse({"--port", "65535"})->Port(), -1);
+    EXPECT_EQ(Parse({"--port=40000"})->Port(), 40000 - 65536);
+}
+
+TEST(QpmailPort, ValuesOutsideOneTo65535OrNotNumbersAreRefused) {
+    for (const char* bad : {"0", "65536", "-1", "abc", "", "25x", " 25", "+25", "99999999999"}) {
+        EXPECT_THROW(ParsePort(bad), UsageError) << "'" << bad << "'";
+        EXPECT_NE(UsageErrorOf({"--port", bad}), "") << "'" << bad << "'";
+    }
+}
+
+TEST(QpmailOptions, NoOptionsLeaveEveryPropertyAtTheComponentsDefault) {
+    const auto m = Parse({});
+    const Message fresh;
+    EXPECT_EQ(m->Server(), fresh.Server());
+    EXPECT_EQ(m->Port(), fresh.Port());
+    EXPECT_EQ(m->Subject(), fresh.Subject());
+    EXPECT_EQ(m->Application(), fresh.Application());
+    EXPECT_EQ(m->TimeOut(), fresh.TimeOut());
+    EXPECT_EQ(m->Priority(), fresh.Priority());
+    EXPECT_EQ(m->ConfirmReading(), false);
+    EXPECT_EQ(m->FromAddress(), "");
+    EXPECT_EQ(m->TextBody(), "");
+    EXPECT_EQ(m->HtmlBody(), "");
+    EXPECT_EQ(m->TraceFile(), "");
+    EXPECT_EQ(m->Recipients()->Count(), 0);
+    EXPECT_EQ(m->Attachments()->Count(), 0);
+    EXPECT_EQ(m->ExtraHeaders()->Count(), 0);
+}
+
+TEST(QpmailOptions, PlainPropertiesAreStoredAsGiven) {
+    const auto m = Parse({"--server", "smtp.example.com", "--port", "587", "--subject", "Quarterly report",
+                          "--organization", "Brackenfold", "--application=Reports 2.1", "--timeout", "2.5",
+                          "--trace", "/tmp/trace.txt", "--confirm-reading"});
+    EXPECT_EQ(m->Server(), "smtp.example.com");
+    EXPECT_EQ(m->Port(), 587);
+    EXPECT_EQ(m->Subject(), "Quarterly report");
+    EXPECT_EQ(m->Organization(), "Brackenfold");
+    EXPECT_EQ(m->Application(), "Reports 2.1");
+    EXPECT_FLOAT_EQ(m->TimeOut(), 2.5f);
+    EXPECT_EQ(m->TraceFile(), "/tmp/trace.txt");
+    EXPECT_TRUE(m->ConfirmReading());
+}
+
+TEST(QpmailOptions, EmptyValuesAreStoredToo) {
+    const auto m = Parse({"--subject", "", "--application="});
+    EXPECT_EQ(m->Subject(), "");
+    EXPECT_EQ(m->Application(), "");
+}
+
+TEST(QpmailOptions, SenderTakesTheDisplayNameOfItsAddressOrOfFromName) {
+    auto m = Parse({"--from", "Ann Lee <ann@example.com>"});
+    EXPECT_EQ(m->FromAddress(), "ann@example.com");
+    EXPECT_EQ(m->FromName(), "Ann Lee");
+    // Without a name the component copies the address into FromName.
+    m = Parse({"--from", "ann@example.com"});
+    EXPECT_EQ(m->FromName(), "ann@example.com");
+    // --from-name wins, wherever it stands.
+    m = Parse({"--from-name", "Sales", "--from", "Ann <ann@example.com>"});
+    EXPECT_EQ(m->FromAddress(), "ann@example.com");
+    EXPECT_EQ(m->FromName(), "Sales");
+    m = Parse({"--from-name", "Sales"});
+    EXPECT_EQ(m->FromName(), "Sales");
+    EXPECT_EQ(m->FromAddress(), "");
+}
+
+TEST(QpmailOptions, AddressListsKeepEveryEntryInOrder) {
+    const auto m = Parse({"--to", "Bob Smith <bob@example.com>", "--cc", "carol@example.com", "--to",
+                          "dave@example.com", "--bcc", "<erin@example.com>", "--bcc", "Frank <frank@example.com>",
+                          "--reply-to", "Help Desk <help@example.com>", "--cc=Gina <gina@example.com>"});
+    EXPECT_EQ(EntriesOf(*m->Recipients()),
+              (std::vector<Entry>{{"bob@example.com", "Bob Smith"}, {"dave@example.com", ""}}));
+    EXPECT_EQ(EntriesOf(*m->CCs()), (std::vector<Entry>{{"carol@example.com", ""}, {"gina@example.com", "Gina"}}));
+    EXPECT_EQ(EntriesOf(*m->BCCs()), (std::vector<Entry>{{"erin@example.com", ""}, {"frank@example.com", "Frank"}}));
+    EXPECT_EQ(EntriesOf(*m->ReplyTos()), (std::vector<Entry>{{"help@example.com", "Help Desk"}}));
+}
+
+TEST(QpmailOptions, BlankAddressIsTheComponentsError) {
+    EXPECT_EQ(ComponentErrorOf({"--to", ""}), 9995);
+    EXPECT_EQ(ComponentErrorOf({"--cc", "Nobody <>"}), 9995);
+}
+
+TEST(QpmailOptions, HeaderLinesAreSplitAsTheComponentSplitsThem) {
+    const std::vector<std::string> lines{"X-Tag: a", "X-Route: a: b", "X-Colon:: v", "http:x: y", "X-Blank:  two"};
+    std::vector<std::string> args;
+    for (const auto& l : lines) args.insert(args.end(), {"--header", l});
+    const auto m = Parse(args);
+    ASSERT_EQ(m->ExtraHeaders()->Count(), static_cast<std::int32_t>(lines.size()));
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        Header expected;
+        ASSERT_TRUE(expected.Parse(lines[i]));
+        const auto got = m->ExtraHeaders()->Item(static_cast<std::int32_t>(i + 1));
+        EXPECT_EQ(got->Name(), expected.Name()) << lines[i];
+        EXPECT_EQ(got->Value(), expected.Value()) << lines[i];
+    }
+    EXPECT_EQ(m->ExtraHeaders()->Item(2)->Name(), "X-Route");
+    EXPECT_EQ(m->ExtraHeaders()->Item(2)->Value(), "a: b");
+    EXPECT_EQ(m->ExtraHeaders()->Item(3)->Name(), "X-Colon:");
+    EXPECT_EQ(m->ExtraHeaders()->Item(5)->Value(), " two");
+}
+
+TEST(QpmailOptions, HeaderWithoutColonBlankIsAUsageError) {
+    EXPECT_NE(UsageErrorOf({"--header", "X-Tag:value"}), "");
+    EXPECT_NE(UsageErrorOf({"--header", "X-Tag"}), "");
+}
+
+TEST(QpmailOptions, HeaderThatTheCollectionRefusesIsTheComponentsError) {
+    EXPECT_EQ(ComponentErrorOf({"--header", "X-Tag: "}), 9996);
+    EXPECT_EQ(ComponentErrorOf({"--header", ": value"}), 9997);
+    EXPECT_EQ(ComponentErrorOf({"--header", "X-Tag: a", "--header", "x-tag: b"}), 457);
+}
+
+TEST(QpmailOptions, PriorityTakesNumbersAndNames) {
+    EXPECT_EQ(Parse({"--priority", "3"})->Priority(), 3);
+    EXPECT_EQ(Parse({"--priority", "0"})->Priority(), 0);
+    EXPECT_EQ(Parse({"--priority", "highest"})->Priority(), QP_PRIORITY_HIGHEST);
+    EXPECT_EQ(Parse({"--priority", "High"})->Priority(), QP_PRIORITY_HIGH);
+    EXPECT_EQ(Parse({"--priority", "normal"})->Priority(), QP_PRIORITY_NORMAL);
+    EXPECT_EQ(Parse({"--priority", "low"})->Priority(), QP_PRIORITY_LOW);
+    EXPECT_EQ(Parse({"--priority", "lowest"})->Priority(), QP_PRIORITY_LOWEST);
+    EXPECT_EQ(Parse({"--priority", "none"})->Priority(), QP_PRIORITY_NONE);
+}
+
+TEST(QpmailOptions, PriorityOutOfRangeIsTheComponentsErrorAndWordsAreUsageErrors) {
+    EXPECT_EQ(ComponentErrorOf({"--priority", "6"}), 9990);
+    EXPECT_EQ(ComponentErrorOf({"--priority", "-1"}), 9990);
+    EXPECT_NE(UsageErrorOf({"--priority", "urgent"}), "");
+    EXPECT_NE(UsageErrorOf({"--priority", "2.0"}), "");
+}
+
+TEST(QpmailOptions, TimeoutMustBeAPositiveNumber) {
+    EXPECT_FLOAT_EQ(Parse({"--timeout", "10"})->TimeOut(), 10.0f);
+    EXPECT_FLOAT_EQ(Parse({"--timeout", "0.25"})->TimeOut(), 0.25f);
+    for (const char* bad : {"0", "-1", "abc", "", "inf", "nan", "5s"})
+        EXPECT_NE(UsageErrorOf({"--timeout", bad}), "") << "'" << bad << "'";
+}
+
+TEST(QpmailOptions, BodiesAreTheFilesBytesUnchanged) {
+    TempDir dir;
+    const char raw[] = "line one\r\nbare\nlone\rcr\r\n.dot\0nul\xff";
+    const std::string text(raw, sizeof raw - 1);
+    const std::string html = "<p>Hello</p>\n";
+    const auto m = Parse({"--text", dir.write("body.txt", text), "--html", dir.write("body.html", html)});
+    EXPECT_EQ(m->TextBody(), text);
+    EXPECT_EQ(m->HtmlBody(), html);
+}
+
+TEST(QpmailOptions, DashReadsTheBodyFromStandardInput) {
+    const std::string input(200000, 'x');
+    EXPECT_EQ(Parse({"--text", "-"}, input)->TextBody(), input);
+    EXPECT_EQ(Parse({"--html", "-"}, "<b>in</b>")->HtmlBody(), "<b>in</b>");
+    EXPECT_NE(UsageErrorOf({"--text", "-", "--html", "-"}), "");
+}
+
+TEST(QpmailOptions, BodyFileThatCannotBeOpenedIsTheComponentsFileError) {
+    TempDir dir;
+    EXPECT_EQ(ComponentErrorOf({"--text", dir.file("missing.txt")}), 53);
+    EXPECT_EQ(ComponentErrorOf({"--html", dir.file("no/such/folder.html")}), 76);
+    EXPECT_EQ(ComponentErrorOf({"--text", dir.path()}), 75);
+}
+
+TEST(QpmailOptions, AttachmentsAreAddedInOrderAndMissingFilesAreTheComponentsError) {
+    TempDir dir;
+    const std::string a = dir.write("a.bin", "A"), b = dir.write("b.txt", "");
+    const auto m = Parse({"--attach", a, "--attach=" + b, "--attach", a});
+    ASSERT_EQ(m->Attachments()->Count(), 3);
+    EXPECT_EQ(m->Attachments()->Item(1)->FileName(), a);
+    EXPECT_EQ(m->Attachments()->Item(2)->FileName(), b);
+    EXPECT_EQ(m->Attachments()->Item(3)->FileName(), a);
+    EXPECT_EQ(ComponentErrorOf({"--attach", a, "--attach", dir.file("gone.pdf")}), 53);
+}
+
+TEST(QpmailOptions, UsageErrorsWinOverFileErrorsAnywhereOnTheLine) {
+    TempDir dir;
+    EXPECT_NE(UsageErrorOf({"--attach", dir.file("gone.pdf"), "--port", "0"}), "");
+    EXPECT_NE(UsageErrorOf({"--text", dir.file("gone.txt"), "--bogus"}), "");
+}
+
+TEST(QpmailOptions, MalformedCommandLinesAreUsageErrors) {
+    EXPECT_NE(UsageErrorOf({"--bogus"}), "");
+    EXPECT_NE(UsageErrorOf({"recipient@example.com"}), "");
+    EXPECT_NE(UsageErrorOf({"-t", "x"}), "");
+    EXPECT_NE(UsageErrorOf({"--to"}), "");                       // value missing at the end
+    EXPECT_NE(UsageErrorOf({"--confirm-reading=yes"}), "");      // a switch takes no value
+    EXPECT_NE(UsageErrorOf({"--subject", "a", "--subject", "b"}), "");
+    EXPECT_NE(UsageErrorOf({"--to", "Ann <ann@example.com"}), "");
+    // Each message names what was wrong.
+    EXPECT_NE(UsageErrorOf({"--bogus"}).find("--bogus"), std::string::npos);
+    EXPECT_NE(UsageErrorOf({"--port", "70000"}).find("70000"), std::string::npos);
+}
+
+TEST(QpmailOptions, HelpIsRecognisedAndListsEveryOptionAndExitStatus) {
+    std::istringstream in;
+    const Options options = ParseArguments({"--to", "a@example.com", "--help"}, in);
+    EXPECT_TRUE(options.help);
+    EXPECT_EQ(options.message, nullptr);
+    const std::string usage = UsageText();
+    for (const char* name : {"--server", "--port", "--from", "--from-name", "--to", "--cc", "--bcc", "--reply-to",
+                             "--subject", "--text", "--html", "--attach", "--header", "--priority",
+                             "--confirm-reading", "--organization", "--application", "--timeout", "--trace",
+                             "--help"})
+        EXPECT_NE(usage.find(std::string("  ") + name + " "), std::string::npos) << name;
+    EXPECT_NE(usage.find("  0  "), std::string::npos);
+    EXPECT_NE(usage.find("  1  "), std::string::npos);
+    EXPECT_NE(usage.find("  2  "), std::string::npos);
+}
+
+TEST(QpmailErrorLine, NumberAndDescriptionOnOneLine) {
+    EXPECT_EQ(ErrorLine(10061, "Connection refused."), "qpmail: error 10061: Connection refused.");
+    EXPECT_EQ(ErrorLine(9993, "Line break not allowed in Subject"),
+              "qpmail: error 9993: Line break not allowed in Subject");
+}
+
+TEST(QpmailErrorLine, LineBreaksAtTheEndAreDroppedAndInnerOnesBecomeBlanks) {
+    EXPECT_EQ(ErrorLine(9550, "No such user here\r\n"), "qpmail: error 9550: No such user here");
+    EXPECT_EQ(ErrorLine(9550, "No such user\r\n\r\n\n"), "qpmail: error 9550: No such user");
+    EXPECT_EQ(ErrorLine(9554, "first\r\n554 second\r\n"), "qpmail: error 9554: first 554 second");
+    EXPECT_EQ(ErrorLine(9999, "a\nb\rc\r\nd"), "qpmail: error 9999: a b c d");
+    EXPECT_EQ(ErrorLine(9999, "a\n\nb"), "qpmail: error 9999: a  b");
+    EXPECT_EQ(ErrorLine(9999, "\r\n"), "qpmail: error 9999: ");
+}

@@ -1,0 +1,52 @@
+// qpmail: sends one message from the command line through the component.
+#include "qpmail_options.hpp"
+
+#include <quillpost/error.hpp>
+#include <quillpost/message.hpp>
+
+#include <csignal>
+#include <exception>
+#include <iostream>
+#include <new>
+#include <string>
+#include <vector>
+
+using namespace quillpost;
+
+namespace {
+
+int Fail(std::int32_t number, std::string_view description) {
+    std::cerr << qpmail::ErrorLine(number, description) << std::endl;
+    return qpmail::kExitFailed;
+}
+
+int Run(const std::vector<std::string>& args) {
+    try {
+        const qpmail::Options options = qpmail::ParseArguments(args, std::cin);
+        if (options.help) {
+            std::cout << qpmail::UsageText();
+            std::cout.flush();
+            return std::cout ? qpmail::kExitAccepted : qpmail::kExitFailed;
+        }
+        options.message->send();
+        return qpmail::kExitAccepted;
+    } catch (const qpmail::UsageError& e) {
+        std::cerr << "qpmail: " << e.what() << "\nTry 'qpmail --help' for more information." << std::endl;
+        return qpmail::kExitUsage;
+    } catch (const Error& e) {
+        return Fail(e.number(), e.description());
+    } catch (const std::bad_alloc&) {
+        return Fail(7, "Out of memory");
+    } catch (const std::exception& e) {
+        return Fail(51, std::string("Internal error: ") + e.what());
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A server that drops the connection must end in an error report, never
+    // in the signal that a write to a closed socket raises.
+    std::signal(SIGPIPE, SIG_IGN);
+    return Run(std::vector<std::string>(argv + 1, argv + argc));
+}

@@ -1,0 +1,311 @@
+#include "qpmail_options.hpp"
+
+#include <quillpost/collections.hpp>
+#include <quillpost/error.hpp>
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <set>
+#include <utility>
+
+namespace quillpost::qpmail {
+
+namespace {
+
+// What the command line asks for, before anything touches a Message: the
+// whole line is read first, so that a usage error is reported even when an
+// option before it names a file that cannot be opened.
+struct CommandLine {
+    std::optional<std::string> server;
+    std::optional<std::int32_t> port;
+    std::optional<MailAddress> from;
+    std::optional<std::string> fromName;
+    std::vector<MailAddress> to, cc, bcc, replyTo;
+    std::optional<std::string> subject;
+    std::optional<std::string> textFile, htmlFile;
+    std::vector<std::string> attachments;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::optional<std::int32_t> priority;
+    bool confirmReading = false;
+    std::optional<std::string> organization, application;
+    std::optional<float> timeout;
+    std::optional<std::string> trace;
+    bool help = false;
+};
+
+// The priority names, in QP_PRIORITY order.
+constexpr std::array<std::string_view, 6> kPriorityNames{"none", "highest", "high", "normal", "low", "lowest"};
+
+std::int32_t ParsePriority(std::string_view text) {
+    for (std::size_t i = 0; i < kPriorityNames.size(); ++i)
+        if (EqualsFolded(text, kPriorityNames[i])) return static_cast<std::int32_t>(i);
+    std::int32_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size())
+        throw UsageError("--priority takes 0 to 5 or none, highest, high, normal, low, lowest, not '" +
+                         std::string(text) + "'");
+    // The range is the component's to judge: it refuses anything outside 0 to 5
+    // with its own error.
+    return value;
+}
+
+float ParseTimeout(std::string_view text) {
+    float value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(value) ||
+        value <= 0)
+        throw UsageError("--timeout takes a number of seconds greater than 0, not '" + std::string(text) + "'");
+    return value;
+}
+
+std::pair<std::string, std::string> ParseHeaderLine(std::string_view text) {
+    // Split exactly as the component splits a header line, at its first ": ".
+    Header header;
+    if (!header.Parse(std::string(text)))
+        throw UsageError("--header takes \"Name: Value\", not '" + std::string(text) + "'");
+    return {header.Name(), header.Value()};
+}
+
+struct OptionSpec {
+    std::string_view name;       // with its two hyphens
+    std::string_view valueName;  // empty for a switch
+    bool repeatable;
+    std::string_view help;
+    void (*take)(CommandLine&, std::string_view value);
+};
+
+// Every option of qpmail. The help text is made from this table too.
+constexpr std::array kOptions{
+    OptionSpec{"--server", "HOST", false, "SMTP server, a host name or dotted address (default mail)",
+               [](CommandLine& c, std::string_view v) { c.server = std::string(v); }},
+    OptionSpec{"--port", "PORT", false, "TCP port of the server, 1 to 65535 (default 25)",
+               [](CommandLine& c, std::string_view v) { c.port = ParsePort(v); }},
+    OptionSpec{"--from", "ADDRESS", false, "sender; ADDRESS or \"Display Name <ADDRESS>\"",
+               [](CommandLine& c, std::string_view v) { c.from = SplitAddress(v); }},
+    OptionSpec{"--from-name", "NAME", false, "display name of the sender (default: the name given with --from,\n"
+                                             "else the address)",
+               [](CommandLine& c, std::string_view v) { c.fromName = std::string(v); }},
+    OptionSpec{"--to", "ADDRESS", true, "recipient; ADDRESS or \"Display Name <ADDRESS>\"",
+               [](CommandLine& c, std::string_view v) { c.to.push_back(SplitAddress(v)); }},
+    OptionSpec{"--cc", "ADDRESS", true, "copy recipient, same forms as --to",
+               [](CommandLine& c, std::string_view v) { c.cc.push_back(SplitAddress(v)); }},
+    OptionSpec{"--bcc", "ADDRESS", true, "blind-copy recipient, same forms as --to",
+               [](CommandLine& c, std::string_view v) { c.bcc.push_back(SplitAddress(v)); }},
+    OptionSpec{"--reply-to", "ADDRESS", true, "reply address, same forms as --to",
+               [](CommandLine& c, std::string_view v) { c.replyTo.push_back(SplitAddress(v)); }},
+    OptionSpec{"--subject", "TEXT", false, "subject (default [no subject])",
+               [](CommandLine& c, std::string_view v) { c.subject = std::string(v); }},
+    OptionSpec{"--text", "FILE|-", false, "plain-text body, read from FILE or, for -, standard input",
+               [](CommandLine& c, std::string_view v) { c.textFile = std::string(v); }},
+    OptionSpec{"--html", "FILE|-", false, "HTML body, read from FILE or, for -, standard input",
+               [](CommandLine& c, std::string_view v) { c.htmlFile = std::string(v); }},
+    OptionSpec{"--attach", "FILE", true, "attach FILE",
+               [](CommandLine& c, std::string_view v) { c.attachments.emplace_back(v); }},
+    OptionSpec{"--header", "\"Name: Value\"", true, "extra header line, split at its first \": \"",
+               [](CommandLine& c, std::string_view v) { c.headers.push_back(ParseHeaderLine(v)); }},
+    OptionSpec{"--priority", "PRIORITY", false, "0 to 5, or none, highest, high, normal, low, lowest",
+               [](CommandLine& c, std::string_view v) { c.priority = ParsePriority(v); }},
+    OptionSpec{"--confirm-reading", "", false, "ask for a read notification to the sender",
+               [](CommandLine& c, std::string_view) { c.confirmReading = true; }},
+    OptionSpec{"--organization", "TEXT", false, "Organization header",
+               [](CommandLine& c, std::string_view v) { c.organization = std::string(v); }},
+    OptionSpec{"--application", "TEXT", false, "X-Mailer header (default Quillpost 1.0)",
+               [](CommandLine& c, std::string_view v) { c.application = std::string(v); }},
+    OptionSpec{"--timeout", "SECONDS", false, "limit of every wait for the server (default 50)",
+               [](CommandLine& c, std::string_view v) { c.timeout = ParseTimeout(v); }},
+    OptionSpec{"--trace", "FILE", false, "append a trace of the conversation to FILE",
+               [](CommandLine& c, std::string_view v) { c.trace = std::string(v); }},
+    OptionSpec{"--help", "", false, "show this help and exit",
+               [](CommandLine& c, std::string_view) { c.help = true; }},
+};
+
+const OptionSpec* FindOption(std::string_view name) {
+    for (const auto& spec : kOptions)
+        if (spec.name == name) return &spec;
+    return nullptr;
+}
+
+CommandLine ReadCommandLine(const std::vector<std::string>& args) {
+    CommandLine line;
+    std::set<std::string_view> seen;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (arg.size() < 3 || arg.substr(0, 2) != "--")
+            throw UsageError("unexpected argument '" + std::string(arg) + "'");
+        const auto equals = arg.find('=');
+        const std::string_view name = arg.substr(0, equals);
+        const OptionSpec* spec = FindOption(name);
+        if (spec == nullptr) throw UsageError("unknown option '" + std::string(name) + "'");
+        if (!spec->repeatable && !seen.insert(spec->name).second)
+            throw UsageError(std::string(spec->name) + " given more than once");
+
+        std::string_view value;
+        if (spec->valueName.empty()) {
+            if (equals != std::string_view::npos)
+                throw UsageError(std::string(spec->name) + " takes no value");
+        } else if (equals != std::string_view::npos) {
+            value = arg.substr(equals + 1);
+        } else {
+            if (i + 1 == args.size())
+                throw UsageError(std::string(spec->name) + " needs " + std::string(spec->valueName));
+            value = args[++i];
+        }
+        spec->take(line, value);
+    }
+    if (line.textFile == "-" && line.htmlFile == "-")
+        throw UsageError("standard input can be read for --text or for --html, not for both");
+    return line;
+}
+
+// A body file's bytes. The file is first offered to the component's own open
+// check, so that a file that cannot be read fails with the same numbered
+// error as an attachment would.
+std::string ReadBody(const std::string& path, std::istream& standardInput) {
+    std::string content;
+    char block[64 * 1024];
+    if (path == "-") {
+        while (standardInput.read(block, sizeof block) || standardInput.gcount() > 0)
+            content.append(block, static_cast<std::size_t>(standardInput.gcount()));
+        if (standardInput.bad()) raise(Err::DeviceIOError);
+        return content;
+    }
+    Attachments().Add(path);
+    std::ifstream in(path, std::ios::binary);
+    if (!in) raise(Err::PathFileAccessError);
+    while (in.read(block, sizeof block) || in.gcount() > 0)
+        content.append(block, static_cast<std::size_t>(in.gcount()));
+    if (in.bad()) raise(Err::DeviceIOError);
+    return content;
+}
+
+void AddAll(Recipients& list, const std::vector<MailAddress>& addresses) {
+    for (const auto& a : addresses) {
+        if (a.name)
+            list.Add(a.address, *a.name);
+        else
+            list.Add(a.address);
+    }
+}
+
+std::shared_ptr<Message> BuildMessage(const CommandLine& line, std::istream& standardInput) {
+    auto message = std::make_shared<Message>();
+    if (line.server) message->Server(*line.server);
+    if (line.port) message->Port(*line.port);
+    if (line.from) {
+        // Setting the address fills an empty FromName with it; a display name
+        // given with the address, or --from-name, replaces that below.
+        message->FromAddress(line.from->address);
+        if (line.from->name) message->FromName(*line.from->name);
+    }
+    if (line.fromName) message->FromName(*line.fromName);
+    AddAll(*message->Recipients(), line.to);
+    AddAll(*message->CCs(), line.cc);
+    AddAll(*message->BCCs(), line.bcc);
+    AddAll(*message->ReplyTos(), line.replyTo);
+    if (line.subject) message->Subject(*line.subject);
+    if (line.textFile) message->TextBody(ReadBody(*line.textFile, standardInput));
+    if (line.htmlFile) message->HtmlBody(ReadBody(*line.htmlFile, standardInput));
+    for (const auto& path : line.attachments) message->Attachments()->Add(path);
+    for (const auto& [name, value] : line.headers) message->ExtraHeaders()->Add(name, value);
+    if (line.priority) message->Priority(*line.priority);
+    if (line.confirmReading) message->ConfirmReading(true);
+    if (line.organization) message->Organization(*line.organization);
+    if (line.application) message->Application(*line.application);
+    if (line.timeout) message->TimeOut(*line.timeout);
+    if (line.trace) message->TraceFile(*line.trace);
+    return message;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    const auto last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+MailAddress SplitAddress(std::string_view text) {
+    const auto open = text.rfind('<');
+    if (open == std::string_view::npos) {
+        if (text.find('>') != std::string_view::npos)
+            throw UsageError("'" + std::string(text) + "' has '>' without '<'");
+        return {std::string(text), std::nullopt};
+    }
+    const auto close = text.find('>', open);
+    if (close == std::string_view::npos)
+        throw UsageError("'" + std::string(text) + "' has '<' without '>'");
+    if (!TrimBlanks(text.substr(close + 1)).empty())
+        throw UsageError("'" + std::string(text) + "' has text after its address");
+
+    MailAddress result{std::string(text.substr(open + 1, close - open - 1)), std::nullopt};
+    std::string_view name = TrimBlanks(text.substr(0, open));
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = name.substr(1, name.size() - 2);
+    if (!name.empty()) result.name = std::string(name);
+    return result;
+}
+
+std::int32_t ParsePort(std::string_view text) {
+    std::int32_t port = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), port);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || port < 1 || port > 65535)
+        throw UsageError("--port takes 1 to 65535, not '" + std::string(text) + "'");
+    // The message keeps the port in 16 signed bits; the transport reads them
+    // back as unsigned.
+    return port > 32767 ? port - 65536 : port;
+}
+
+Options ParseArguments(const std::vector<std::string>& args, std::istream& standardInput) {
+    const CommandLine line = ReadCommandLine(args);
+    if (line.help) return Options{nullptr, true};
+    return Options{BuildMessage(line, standardInput), false};
+}
+
+std::string UsageText() {
+    std::string text =
+        "Usage: qpmail [OPTION]...\n"
+        "Sends one message over SMTP and returns once the server has accepted it.\n"
+        "Options take their value as the next argument or after '='.\n\n";
+    for (const auto& spec : kOptions) {
+        std::string head = "  " + std::string(spec.name);
+        if (!spec.valueName.empty()) head += " " + std::string(spec.valueName);
+        if (head.size() < 30)
+            head.resize(30, ' ');
+        else
+            head += "\n" + std::string(30, ' ');
+        text += head;
+        for (const char c : spec.help) {
+            text += c;
+            if (c == '\n') text += std::string(30, ' ');
+        }
+        if (spec.repeatable) text += " (repeatable)";
+        text += "\n";
+    }
+    text +=
+        "\nExit status:\n"
+        "  0  the server accepted the message\n"
+        "  1  the component reported an error, shown as 'qpmail: error NUMBER: DESCRIPTION'\n"
+        "     (a body or attachment file that cannot be read is one of these)\n"
+        "  2  the command line was not understood\n";
+    return text;
+}
+
+std::string ErrorLine(std::int32_t number, std::string_view description) {
+    while (!description.empty() && (description.back() == '\r' || description.back() == '\n'))
+        description.remove_suffix(1);
+    std::string line = "qpmail: error " + std::to_string(number) + ": ";
+    for (std::size_t i = 0; i < description.size(); ++i) {
+        const char c = description[i];
+        if (c == '\r' || c == '\n') {
+            line += ' ';
+            if (c == '\r' && i + 1 < description.size() && description[i + 1] == '\n') ++i;
+        } else {
+            line += c;
+        }
+    }
+    return line;
+}
+
+}  // namespace quillpost::qpmail

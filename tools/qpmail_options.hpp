@@ -1,0 +1,66 @@
+// The command line of qpmail: turns its arguments into a filled Message, and
+// turns a component error into the one line that qpmail prints for it.
+#pragma once
+
+#include <quillpost/message.hpp>
+
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillpost::qpmail {
+
+// Exit statuses of qpmail.
+inline constexpr int kExitAccepted = 0;   // the server accepted the message
+inline constexpr int kExitFailed = 1;     // the component raised an error
+inline constexpr int kExitUsage = 2;      // the command line was not understood
+
+// A command line that cannot be understood. The text names the option and
+// what is wrong with it.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Options {
+    // Filled from the options; properties without an option keep the
+    // component's defaults. Null when help was asked for.
+    std::shared_ptr<Message> message;
+    bool help = false;
+};
+
+// Parses the arguments that follow the program name. `standardInput` is read
+// for `--text -`. Raises UsageError for a malformed command line; errors of
+// the component itself (a priority it refuses, an attachment or body file it
+// cannot open, a blank header value) pass through as quillpost::Error.
+Options ParseArguments(const std::vector<std::string>& args, std::istream& standardInput);
+
+// "ADDRESS" or "Display Name <ADDRESS>". The name loses the blanks around it
+// and one pair of enclosing double quotes, since the component quotes it
+// again. Raises UsageError for an opening bracket without its closing one or
+// text after the closing bracket.
+struct MailAddress {
+    std::string address;
+    std::optional<std::string> name;  // empty optional: no display name given
+};
+MailAddress SplitAddress(std::string_view text);
+
+// A TCP port from 1 to 65535 as the message stores it: 16 bits, so a port
+// above 32767 becomes port - 65536. Anything else raises UsageError.
+std::int32_t ParsePort(std::string_view text);
+
+// The help text, listing every option and the exit statuses.
+std::string UsageText();
+
+// "qpmail: error NUMBER: DESCRIPTION" without a line break of its own: the
+// line breaks that end the description are dropped, each one inside it is
+// shown as a blank (a server's reply text usually ends in one, and multi-line
+// replies carry several).
+std::string ErrorLine(std::int32_t number, std::string_view description);
+
+}  // namespace quillpost::qpmail

@@ -1,0 +1,54 @@
+// Comm: one TCP connection to the SMTP server. The caller holds the handle
+// (-1: no connection) and passes it by reference; the operations keep no
+// state of their own. Failures are raised as Error with the socket error code
+// and its text (WSKSOCK), or 9999 when no code was recorded.
+#pragma once
+
+#include "common/file.hpp"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace quillpost {
+
+// Connects to `host` (name or dotted address) at `port` (16 bits, read as
+// unsigned) with a blocking connect, then puts the socket into non-blocking
+// mode. On failure nothing stays open and `conn` is -1.
+void CommOpen(std::int32_t& conn, const std::string& host, std::int16_t port);
+
+// Closes the socket and undoes its library start-up; never raises and leaves
+// `conn` as it is.
+void CommClose(std::int32_t& conn);
+
+// Writes one line to the trace file when one is open (`trace` not nullptr).
+void CommTrace(std::string_view line, AppendFile* trace);
+
+// Waits up to `seconds` for the connection to become readable (data waiting,
+// or the server has closed), tracing its steps.
+void CommWaitForData(std::int32_t& conn, std::int16_t seconds, AppendFile* trace);
+
+// Waits up to `seconds` for room to send: 1 when the connection can take
+// data, 0 when the time passed.
+std::int32_t CommWaitToSend(std::int32_t& conn, std::int16_t seconds);
+
+// The number of bytes waiting to be read.
+std::int32_t CommBytesReceived(std::int32_t& conn);
+
+// Reads what has arrived, at most `maximum` bytes (and never more than 2048),
+// into `text`; empty when nothing is waiting.
+void CommGetData(std::int32_t& conn, std::string& text, std::int32_t maximum = 2048);
+
+// Called while a partly sent text waits for room for its rest, once before
+// each one-second wait; it may raise to give up.
+using RestRefusedHook = std::function<void()>;
+
+// Hands all of `text` to the connection in one send: true when every byte has
+// gone, false when the connection would block and nothing was sent. Once part
+// has gone the rest follows, waiting for room as long as it takes (each wait
+// announced to `restRefused`, which bounds it by raising).
+bool CommSendData(std::int32_t& conn, std::string_view text,
+                  const RestRefusedHook& restRefused = {});
+
+}  // namespace quillpost
