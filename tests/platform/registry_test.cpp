@@ -2,6 +2,7 @@
 #include "tests/support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -116,6 +117,15 @@ TEST_F(Registry, MissingFileIsAnEmptyRegistry) {
     ASSERT_EQ(key.Open(RegistryRoot::LocalMachine, ""), kRegSuccess);
     std::uint32_t type = 0, size = 0;
     EXPECT_EQ(key.QueryValue("", type, size), kRegFileNotFound);
+}
+
+TEST_F(Registry, FolderOrPipeInPlaceOfTheFileIsAnEmptyRegistry) {
+    std::filesystem::create_directory(dir_.file("registry.reg"));
+    RegistryKey key;
+    EXPECT_EQ(key.Open(RegistryRoot::LocalMachine, kProduct), kRegFileNotFound);
+    // Nobody writes to the pipe: the open must not wait for a writer.
+    ASSERT_EQ(::mkfifo(dir_.file("mime.types").c_str(), 0600), 0);
+    EXPECT_EQ(key.Open(RegistryRoot::ClassesRoot, ".txt"), kRegFileNotFound);
 }
 
 TEST_F(Registry, FileWithoutHeaderIsEmptyAndBothHeadersAreAccepted) {
