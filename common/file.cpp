@@ -131,11 +131,15 @@ void AppendFile::WriteLine(std::string_view text) {
 
 void AppendFile::Flush() {
     if (buffer_.empty()) return;
-    // The buffer is emptied first, so a failed write is reported once.
-    std::string pending;
-    pending.swap(buffer_);
-    buffer_.reserve(kAppendBuffer);
-    WriteAll(pending.data(), pending.size());
+    // The buffer is emptied whatever happens, so a failed write is reported
+    // once; it keeps its capacity for the next lines.
+    try {
+        WriteAll(buffer_.data(), buffer_.size());
+    } catch (...) {
+        buffer_.clear();
+        throw;
+    }
+    buffer_.clear();
 }
 
 void AppendFile::Close() {
