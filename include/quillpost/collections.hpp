@@ -11,6 +11,27 @@
 
 namespace quillpost {
 
+// What the three collections share: 1-based positions, removal, clearing,
+// counting, lookup and walking in position order. Each adds its own Add.
+template <class T>
+class Collection : public Dispatch {
+public:
+    void Remove(const Variant& vIndex) { list_.Remove(vIndex); }
+    // Replaces the list by a new, empty one; items a caller still holds stay
+    // valid but no longer belong to the collection.
+    void Clear() { list_ = KeyedList<T>{}; }
+    std::int32_t Count() const noexcept { return list_.Count(); }
+    // A number selects by position; a text selects by key.
+    std::shared_ptr<T> Item(const Variant& vIndex) const { return list_.Item(vIndex); }
+    std::shared_ptr<Enumerator> NewEnum() const { return list_.NewEnum(); }
+
+    auto begin() const noexcept { return list_.begin(); }
+    auto end() const noexcept { return list_.end(); }
+
+protected:
+    KeyedList<T> list_;
+};
+
 // One mail address with an optional display name. Its default member is
 // Address.
 class Recipient : public Dispatch {
@@ -28,22 +49,11 @@ private:
 };
 
 // One address list. Items carry no keys: a text index never matches.
-class Recipients : public Dispatch {
+class Recipients : public Collection<Recipient> {
 public:
     // Appends a Recipient. A blank address (empty text or the empty value)
     // raises 9995 "Recipient address can not be blank".
     void Add(const Variant& vAddress, const Variant& vName = Variant::missing());
-    void Remove(const Variant& vIndex) { list_.Remove(vIndex); }
-    void Clear() { list_ = KeyedList<Recipient>{}; }
-    std::int32_t Count() const noexcept { return list_.Count(); }
-    std::shared_ptr<Recipient> Item(const Variant& vIndex) const { return list_.Item(vIndex); }
-    std::shared_ptr<Enumerator> NewEnum() const { return list_.NewEnum(); }
-
-    auto begin() const noexcept { return list_.begin(); }
-    auto end() const noexcept { return list_.end(); }
-
-private:
-    KeyedList<Recipient> list_;
 };
 
 // One header line: name and value. Its default member is Name.
@@ -66,24 +76,14 @@ private:
     std::string value_;
 };
 
-// Extra header lines, keyed by their name (without regard to letter case).
-class Headers : public Dispatch {
+// Extra header lines, keyed by their name (without regard to letter case):
+// Item and Remove with a text find a header by the name it had when it was
+// added.
+class Headers : public Collection<Header> {
 public:
     // Appends a Header. A blank name raises 9997, a blank value 9996, a name
     // present already (in any letter case) 457.
     void Add(const Variant& Name, const Variant& Value);
-    void Remove(const Variant& vIndex) { list_.Remove(vIndex); }
-    void Clear() { list_ = KeyedList<Header>{}; }
-    std::int32_t Count() const noexcept { return list_.Count(); }
-    // A text finds the header by the name it had when it was added.
-    std::shared_ptr<Header> Item(const Variant& vIndex) const { return list_.Item(vIndex); }
-    std::shared_ptr<Enumerator> NewEnum() const { return list_.NewEnum(); }
-
-    auto begin() const noexcept { return list_.begin(); }
-    auto end() const noexcept { return list_.end(); }
-
-private:
-    KeyedList<Header> list_;
 };
 
 // One attached file, by name. Its default member is FileName.
@@ -99,22 +99,11 @@ private:
 };
 
 // Files to attach. Add opens the file once to make sure it can be read.
-class Attachments : public Dispatch {
+class Attachments : public Collection<Attachment> {
 public:
     // Appends an Attachment. A blank name raises 9994; a file that cannot be
     // opened for reading raises the file error (53, 76, 70 or 75).
     void Add(const Variant& vFileName);
-    void Remove(const Variant& vIndex) { list_.Remove(vIndex); }
-    void Clear() { list_ = KeyedList<Attachment>{}; }
-    std::int32_t Count() const noexcept { return list_.Count(); }
-    std::shared_ptr<Attachment> Item(const Variant& vIndex) const { return list_.Item(vIndex); }
-    std::shared_ptr<Enumerator> NewEnum() const { return list_.NewEnum(); }
-
-    auto begin() const noexcept { return list_.begin(); }
-    auto end() const noexcept { return list_.end(); }
-
-private:
-    KeyedList<Attachment> list_;
 };
 
 }  // namespace quillpost

@@ -1,3 +1,4 @@
+#include "tests/support/error_of.hpp"
 #include "tests/support/temp_dir.hpp"
 
 #include <quillpost/collections.hpp>
@@ -5,20 +6,8 @@
 #include <gtest/gtest.h>
 
 using namespace quillpost;
+using quillpost::test::ErrorNumberOf;
 using quillpost::test::TempDir;
-
-namespace {
-
-int ErrorNumberOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.number();
-    }
-    return 0;
-}
-
-}  // namespace
 
 TEST(AttachmentsAdd, ReadableFilesAreAddedWithTheirNameUnchanged) {
     TempDir dir;

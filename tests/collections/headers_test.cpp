@@ -1,19 +1,13 @@
+#include "tests/support/error_of.hpp"
+
 #include <quillpost/collections.hpp>
 
 #include <gtest/gtest.h>
 
 using namespace quillpost;
+using quillpost::test::ErrorNumberOf;
 
 namespace {
-
-int ErrorNumberOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 struct Parsed {
     bool found;

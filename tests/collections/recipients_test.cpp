@@ -1,3 +1,5 @@
+#include "tests/support/error_of.hpp"
+
 #include <quillpost/collections.hpp>
 
 #include <gtest/gtest.h>
@@ -5,17 +7,9 @@
 #include <vector>
 
 using namespace quillpost;
+using quillpost::test::ErrorNumberOf;
 
 namespace {
-
-int ErrorNumberOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 std::vector<std::string> Addresses(const Recipients& list) {
     std::vector<std::string> out;

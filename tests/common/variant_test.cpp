@@ -1,22 +1,12 @@
+#include "tests/support/error_of.hpp"
+
 #include <quillpost/collections.hpp>
 #include <quillpost/variant.hpp>
 
 #include <gtest/gtest.h>
 
 using namespace quillpost;
-
-namespace {
-
-int ErrorNumberOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.number();
-    }
-    return 0;
-}
-
-}  // namespace
+using quillpost::test::ErrorNumberOf;
 
 TEST(VariantConversion, IntegersAndBooleansFollowAutomationRules) {
     EXPECT_EQ(Variant(42).ToText(), "42");

@@ -1,3 +1,5 @@
+#include "tests/support/error_of.hpp"
+
 #include <quillpost/message.hpp>
 
 #include <gtest/gtest.h>
@@ -5,19 +7,7 @@
 #include <cmath>
 
 using namespace quillpost;
-
-namespace {
-
-int ErrorNumberOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.number();
-    }
-    return 0;
-}
-
-}  // namespace
+using quillpost::test::ErrorNumberOf;
 
 TEST(MessageDefaults, NewMessageReadsBackTheDefaults) {
     Message m;

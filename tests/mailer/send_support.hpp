@@ -2,6 +2,7 @@
 // section of what it received, and a fixed time zone.
 #pragma once
 
+#include "tests/support/error_of.hpp"
 #include "tests/support/scripted_peer.hpp"
 
 #include <quillpost/error.hpp>
@@ -76,15 +77,5 @@ private:
     bool had_ = false;
     std::string old_;
 };
-
-// The error an action raises, or a number of 0 when it raises none.
-inline Error ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Error& e) {
-        return e;
-    }
-    return Error(0, "");
-}
 
 }  // namespace quillpost::test
