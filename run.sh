@@ -42,13 +42,17 @@ command=("$build/tools/qpmail"
   --text "$demo/hello.txt" --html "$demo/hello.html" --attach "$demo/chart.png"
   --priority high --organization "Brackenfold" --header "X-Campaign: demo"
   --trace "$work/trace.log")
-echo "== qpmail ${command[*]:1}"
+shown="== qpmail"
+for arg in "${command[@]:1}"; do
+  case "$arg" in *[\ \<\>]*) shown+=" '$arg'" ;; *) shown+=" $arg" ;; esac
+done
+echo "$shown"
 status=0
 "${command[@]}" || status=$?
 echo "== qpmail exit status: $status"
 echo
 echo "== Trace file"
-[ -f "$work/trace.log" ] && tr -d '\r' < "$work/trace.log"
+if [ -f "$work/trace.log" ]; then tr -d '\r' < "$work/trace.log"; else echo "(no trace file)"; fi
 echo
 for message in "$work"/received/*.eml; do
   [ -e "$message" ] || { echo "== The server received nothing"; break; }

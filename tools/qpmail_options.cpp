@@ -68,7 +68,7 @@ std::pair<std::string, std::string> ParseHeaderLine(std::string_view text) {
     return {header.Name(), header.Value()};
 }
 
-struct OptionSpec {
+struct Option {
     std::string_view name;       // with its two hyphens
     std::string_view valueName;  // empty for a switch
     bool repeatable;
@@ -78,52 +78,52 @@ struct OptionSpec {
 
 // Every option of qpmail. The help text is made from this table too.
 constexpr std::array kOptions{
-    OptionSpec{"--server", "HOST", false, "SMTP server, a host name or dotted address (default mail)",
-               [](CommandLine& c, std::string_view v) { c.server = std::string(v); }},
-    OptionSpec{"--port", "PORT", false, "TCP port of the server, 1 to 65535 (default 25)",
-               [](CommandLine& c, std::string_view v) { c.port = ParsePort(v); }},
-    OptionSpec{"--from", "ADDRESS", false, "sender; ADDRESS or \"Display Name <ADDRESS>\"",
-               [](CommandLine& c, std::string_view v) { c.from = SplitAddress(v); }},
-    OptionSpec{"--from-name", "NAME", false, "display name of the sender (default: the name given with --from,\n"
-                                             "else the address)",
-               [](CommandLine& c, std::string_view v) { c.fromName = std::string(v); }},
-    OptionSpec{"--to", "ADDRESS", true, "recipient; ADDRESS or \"Display Name <ADDRESS>\"",
-               [](CommandLine& c, std::string_view v) { c.to.push_back(SplitAddress(v)); }},
-    OptionSpec{"--cc", "ADDRESS", true, "copy recipient, same forms as --to",
-               [](CommandLine& c, std::string_view v) { c.cc.push_back(SplitAddress(v)); }},
-    OptionSpec{"--bcc", "ADDRESS", true, "blind-copy recipient, same forms as --to",
-               [](CommandLine& c, std::string_view v) { c.bcc.push_back(SplitAddress(v)); }},
-    OptionSpec{"--reply-to", "ADDRESS", true, "reply address, same forms as --to",
-               [](CommandLine& c, std::string_view v) { c.replyTo.push_back(SplitAddress(v)); }},
-    OptionSpec{"--subject", "TEXT", false, "subject (default [no subject])",
-               [](CommandLine& c, std::string_view v) { c.subject = std::string(v); }},
-    OptionSpec{"--text", "FILE|-", false, "plain-text body, read from FILE or, for -, standard input",
-               [](CommandLine& c, std::string_view v) { c.textFile = std::string(v); }},
-    OptionSpec{"--html", "FILE|-", false, "HTML body, read from FILE or, for -, standard input",
-               [](CommandLine& c, std::string_view v) { c.htmlFile = std::string(v); }},
-    OptionSpec{"--attach", "FILE", true, "attach FILE",
-               [](CommandLine& c, std::string_view v) { c.attachments.emplace_back(v); }},
-    OptionSpec{"--header", "\"Name: Value\"", true, "extra header line, split at its first \": \"",
-               [](CommandLine& c, std::string_view v) { c.headers.push_back(ParseHeaderLine(v)); }},
-    OptionSpec{"--priority", "PRIORITY", false, "0 to 5, or none, highest, high, normal, low, lowest",
-               [](CommandLine& c, std::string_view v) { c.priority = ParsePriority(v); }},
-    OptionSpec{"--confirm-reading", "", false, "ask for a read notification to the sender",
-               [](CommandLine& c, std::string_view) { c.confirmReading = true; }},
-    OptionSpec{"--organization", "TEXT", false, "Organization header",
-               [](CommandLine& c, std::string_view v) { c.organization = std::string(v); }},
-    OptionSpec{"--application", "TEXT", false, "X-Mailer header (default Quillpost 1.0)",
-               [](CommandLine& c, std::string_view v) { c.application = std::string(v); }},
-    OptionSpec{"--timeout", "SECONDS", false, "limit of every wait for the server (default 50)",
-               [](CommandLine& c, std::string_view v) { c.timeout = ParseTimeout(v); }},
-    OptionSpec{"--trace", "FILE", false, "append a trace of the conversation to FILE",
-               [](CommandLine& c, std::string_view v) { c.trace = std::string(v); }},
-    OptionSpec{"--help", "", false, "show this help and exit",
-               [](CommandLine& c, std::string_view) { c.help = true; }},
+    Option{"--server", "HOST", false, "SMTP server, a host name or dotted address (default mail)",
+           [](CommandLine& c, std::string_view v) { c.server = std::string(v); }},
+    Option{"--port", "PORT", false, "TCP port of the server, 1 to 65535 (default 25)",
+           [](CommandLine& c, std::string_view v) { c.port = ParsePort(v); }},
+    Option{"--from", "ADDRESS", false, "sender; ADDRESS or \"Display Name <ADDRESS>\"",
+           [](CommandLine& c, std::string_view v) { c.from = SplitAddress(v); }},
+    Option{"--from-name", "NAME", false, "display name of the sender (default: the name in --from,\n"
+                                         "else the address)",
+           [](CommandLine& c, std::string_view v) { c.fromName = std::string(v); }},
+    Option{"--to", "ADDRESS", true, "recipient; ADDRESS or \"Display Name <ADDRESS>\"",
+           [](CommandLine& c, std::string_view v) { c.to.push_back(SplitAddress(v)); }},
+    Option{"--cc", "ADDRESS", true, "copy recipient, same forms as --to",
+           [](CommandLine& c, std::string_view v) { c.cc.push_back(SplitAddress(v)); }},
+    Option{"--bcc", "ADDRESS", true, "blind-copy recipient, same forms as --to",
+           [](CommandLine& c, std::string_view v) { c.bcc.push_back(SplitAddress(v)); }},
+    Option{"--reply-to", "ADDRESS", true, "reply address, same forms as --to",
+           [](CommandLine& c, std::string_view v) { c.replyTo.push_back(SplitAddress(v)); }},
+    Option{"--subject", "TEXT", false, "subject (default [no subject])",
+           [](CommandLine& c, std::string_view v) { c.subject = std::string(v); }},
+    Option{"--text", "FILE|-", false, "plain-text body, read from FILE or, for -, standard input",
+           [](CommandLine& c, std::string_view v) { c.textFile = std::string(v); }},
+    Option{"--html", "FILE|-", false, "HTML body, read from FILE or, for -, standard input",
+           [](CommandLine& c, std::string_view v) { c.htmlFile = std::string(v); }},
+    Option{"--attach", "FILE", true, "attach FILE",
+           [](CommandLine& c, std::string_view v) { c.attachments.emplace_back(v); }},
+    Option{"--header", "\"Name: Value\"", true, "extra header line, split at its first \": \"",
+           [](CommandLine& c, std::string_view v) { c.headers.push_back(ParseHeaderLine(v)); }},
+    Option{"--priority", "PRIORITY", false, "0 to 5, or none, highest, high, normal, low, lowest",
+           [](CommandLine& c, std::string_view v) { c.priority = ParsePriority(v); }},
+    Option{"--confirm-reading", "", false, "ask for a read notification to the sender",
+           [](CommandLine& c, std::string_view) { c.confirmReading = true; }},
+    Option{"--organization", "TEXT", false, "Organization header",
+           [](CommandLine& c, std::string_view v) { c.organization = std::string(v); }},
+    Option{"--application", "TEXT", false, "X-Mailer header (default Quillpost 1.0)",
+           [](CommandLine& c, std::string_view v) { c.application = std::string(v); }},
+    Option{"--timeout", "SECONDS", false, "limit of every wait for the server (default 50)",
+           [](CommandLine& c, std::string_view v) { c.timeout = ParseTimeout(v); }},
+    Option{"--trace", "FILE", false, "append a trace of the conversation to FILE",
+           [](CommandLine& c, std::string_view v) { c.trace = std::string(v); }},
+    Option{"--help", "", false, "show this help and exit",
+           [](CommandLine& c, std::string_view) { c.help = true; }},
 };
 
-const OptionSpec* FindOption(std::string_view name) {
-    for (const auto& spec : kOptions)
-        if (spec.name == name) return &spec;
+const Option* FindOption(std::string_view name) {
+    for (const auto& option : kOptions)
+        if (option.name == name) return &option;
     return nullptr;
 }
 
@@ -136,23 +136,23 @@ CommandLine ReadCommandLine(const std::vector<std::string>& args) {
             throw UsageError("unexpected argument '" + std::string(arg) + "'");
         const auto equals = arg.find('=');
         const std::string_view name = arg.substr(0, equals);
-        const OptionSpec* spec = FindOption(name);
-        if (spec == nullptr) throw UsageError("unknown option '" + std::string(name) + "'");
-        if (!spec->repeatable && !seen.insert(spec->name).second)
-            throw UsageError(std::string(spec->name) + " given more than once");
+        const Option* option = FindOption(name);
+        if (option == nullptr) throw UsageError("unknown option '" + std::string(name) + "'");
+        if (!option->repeatable && !seen.insert(option->name).second)
+            throw UsageError(std::string(option->name) + " given more than once");
 
         std::string_view value;
-        if (spec->valueName.empty()) {
+        if (option->valueName.empty()) {
             if (equals != std::string_view::npos)
-                throw UsageError(std::string(spec->name) + " takes no value");
+                throw UsageError(std::string(option->name) + " takes no value");
         } else if (equals != std::string_view::npos) {
             value = arg.substr(equals + 1);
         } else {
             if (i + 1 == args.size())
-                throw UsageError(std::string(spec->name) + " needs " + std::string(spec->valueName));
+                throw UsageError(std::string(option->name) + " needs " + std::string(option->valueName));
             value = args[++i];
         }
-        spec->take(line, value);
+        option->take(line, value);
     }
     if (line.textFile == "-" && line.htmlFile == "-")
         throw UsageError("standard input can be read for --text or for --html, not for both");
@@ -268,19 +268,19 @@ std::string UsageText() {
         "Usage: qpmail [OPTION]...\n"
         "Sends one message over SMTP and returns once the server has accepted it.\n"
         "Options take their value as the next argument or after '='.\n\n";
-    for (const auto& spec : kOptions) {
-        std::string head = "  " + std::string(spec.name);
-        if (!spec.valueName.empty()) head += " " + std::string(spec.valueName);
+    for (const auto& option : kOptions) {
+        std::string head = "  " + std::string(option.name);
+        if (!option.valueName.empty()) head += " " + std::string(option.valueName);
         if (head.size() < 30)
             head.resize(30, ' ');
         else
             head += "\n" + std::string(30, ' ');
         text += head;
-        for (const char c : spec.help) {
+        for (const char c : option.help) {
             text += c;
             if (c == '\n') text += std::string(30, ' ');
         }
-        if (spec.repeatable) text += " (repeatable)";
+        if (option.repeatable) text += " (repeatable)";
         text += "\n";
     }
     text +=
