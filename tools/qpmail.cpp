@@ -36,9 +36,11 @@ int Run(const std::vector<std::string>& args) {
     } catch (const Error& e) {
         return Fail(e.number(), e.description());
     } catch (const std::bad_alloc&) {
-        return Fail(7, "Out of memory");
+        const Error e = make_error(Err::OutOfMemory);
+        return Fail(e.number(), e.description());
     } catch (const std::exception& e) {
-        return Fail(51, std::string("Internal error: ") + e.what());
+        const Error wrapped = make_error(Err::InternalError, e.what());
+        return Fail(wrapped.number(), wrapped.description());
     }
 }
 
