@@ -3,6 +3,7 @@
 // trace file records.
 #include "mailer/exchange.hpp"
 
+#include "tests/support/error_of.hpp"
 #include "tests/support/scripted_peer.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -23,22 +24,12 @@
 namespace quillpost {
 namespace {
 
+using test::RaisedBy;
 using test::ScriptedPeer;
 using test::TempDir;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using Ms = std::chrono::milliseconds;
-
-template <typename Action>
-Error RaisedBy(Action action) {
-    try {
-        action();
-    } catch (const Error& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no error was raised";
-    return Error(0, "");
-}
 
 // A clock that gives the readings it was handed, one per look, and then the
 // last one for ever.

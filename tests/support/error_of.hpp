@@ -4,6 +4,8 @@
 
 #include <quillpost/error.hpp>
 
+#include <gtest/gtest.h>
+
 #include <functional>
 
 namespace quillpost::test {
@@ -15,6 +17,17 @@ inline Error ErrorOf(const std::function<void()>& action) {
     } catch (const Error& e) {
         return e;
     }
+    return Error(0, "");
+}
+
+// The error an action raises; the test fails when it raises none.
+inline Error RaisedBy(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Error& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no error was raised";
     return Error(0, "");
 }
 

@@ -3,6 +3,7 @@
 #include "transport/stream.hpp"
 #include "transport/wsksock.hpp"
 
+#include "tests/support/error_of.hpp"
 #include "tests/support/scripted_peer.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -23,23 +24,12 @@
 namespace quillpost {
 namespace {
 
+using test::RaisedBy;
 using test::ScriptedPeer;
 using test::TempDir;
 using ::testing::ElementsAre;
 using ::testing::StartsWith;
 using Ms = std::chrono::milliseconds;
-
-// Runs `action` and hands back the Error it raised; fails the test if none.
-template <typename Action>
-Error RaisedBy(Action action) {
-    try {
-        action();
-    } catch (const Error& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no error was raised";
-    return Error(0, "");
-}
 
 // The lines of a trace file, without their line breaks.
 std::vector<std::string> TraceLines(const std::string& path) {
