@@ -152,6 +152,29 @@ TEST_F(SendTest, AttachmentsWithoutBodyStartWithAnEmptyPart) {
         << data;
 }
 
+TEST_F(SendTest, AttachmentLinesAre76CharactersAndTheTypeComesFromTheRegistry) {
+    TempDir dir;
+    EnvGuard registry("QUILLPOST_REGISTRY",
+                      dir.write("r.reg", "REGEDIT4\r\n[HKEY_CLASSES_ROOT\\.txt]\r\n\"Content Type\"=\"text/plain\"\r\n"));
+    message->Attachments()->Add(dir.write("full.txt", std::string(57, 'a')));
+    message->Attachments()->Add(dir.write("C\\odd\"name.TXT", std::string(58, 'b')));
+    const std::string data = SendAndCapture();
+    const std::string full = std::string("Content-Type: text/plain; Name = \"full.txt\"\r\n") +
+                             "Content-Transfer-Encoding: base64\r\n"
+                             "Content-Disposition: attachment; FileName = \"full.txt\"\r\n"
+                             "\r\n" +
+                             Base64EncodeLine(std::vector<std::uint8_t>(57, 'a')) +
+                             "\r\n--";
+    EXPECT_NE(data.find(full), std::string::npos) << data;
+    // The short name follows the last backslash and keeps its quote unescaped.
+    const std::string odd = std::string("Content-Type: text/plain; Name = \"odd\"name.TXT\"\r\n") +
+                            "Content-Transfer-Encoding: base64\r\n"
+                            "Content-Disposition: attachment; FileName = \"odd\"name.TXT\"\r\n"
+                            "\r\n" +
+                            Base64EncodeLine(std::vector<std::uint8_t>(57, 'b')) + "Yg==\r\n\r\n--";
+    EXPECT_NE(data.find(odd), std::string::npos) << data;
+}
+
 TEST_F(SendTest, LargeAttachmentArrivesWhole) {
     TempDir dir;
     std::string bytes(1 << 20, '\0');
