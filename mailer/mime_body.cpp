@@ -14,25 +14,18 @@ void SendBodyLines(Exchange& exchange, std::string_view body) {
     // (which some servers take as the end of the data) and display
     // differently from server to server.
     std::string line;
-    auto sendLine = [&] {
-        if (!line.empty() && line.front() == '.') line.insert(line.begin(), '.');
+    for (;;) {
+        const std::size_t end = body.find_first_of("\r\n");
+        const std::string_view piece = body.substr(0, end);
+        line.assign(piece.starts_with('.') ? "." : "");
+        line += piece;
         line += kCrLf;
         exchange.SendText(line);
-        line.clear();
-    };
-    for (std::size_t i = 0; i < body.size(); ++i) {
-        const char c = body[i];
-        if (c == '\r') {
-            if (i + 1 < body.size() && body[i + 1] == '\n') ++i;
-            sendLine();
-        } else if (c == '\n') {
-            sendLine();
-        } else {
-            line += c;
-        }
+        // The last piece is sent too, empty when the text ends with a break.
+        if (end == std::string_view::npos) return;
+        const bool crLf = body[end] == '\r' && end + 1 < body.size() && body[end + 1] == '\n';
+        body.remove_prefix(end + (crLf ? 2 : 1));
     }
-    // The last piece, empty when the text ends with a line break.
-    sendLine();
 }
 
 void SendMimeBody(Message& message, Exchange& exchange, const MimeLayout& layout) {

@@ -1,5 +1,7 @@
 #include "platform/registry.hpp"
 
+#include <quillpost/variant.hpp>
+
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -38,24 +40,9 @@ constexpr std::array<RootName, 8> kRootNames{{
 }};
 
 // Key and value names are compared as Windows compares them: letter case
-// does not matter (ASCII letters only; other bytes compare as they are).
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = Lower(c);
-    return out;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
-
+// does not matter (FoldCase and EqualsFolded fold ASCII letters only).
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() && EqualsFolded(text.substr(0, prefix.size()), prefix);
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
@@ -171,7 +158,7 @@ std::vector<std::string> SplitKeyNames(std::string_view path) {
     while (true) {
         const auto slash = path.find('\\');
         const std::string_view part = path.substr(0, slash);
-        if (!part.empty()) parts.push_back(Lower(part));
+        if (!part.empty()) parts.push_back(FoldCase(part));
         if (slash == std::string_view::npos) break;
         path.remove_prefix(slash + 1);
     }
@@ -180,7 +167,7 @@ std::vector<std::string> SplitKeyNames(std::string_view path) {
 
 std::optional<RegistryRoot> RootNamed(std::string_view name) {
     for (const RootName& entry : kRootNames)
-        if (EqualsNoCase(entry.name, name)) return entry.root;
+        if (EqualsFolded(entry.name, name)) return entry.root;
     return std::nullopt;
 }
 
@@ -285,7 +272,7 @@ std::optional<ValueLine> ParseValueLine(std::string_view line) {
     ValueLine parsed;
     auto name = TakeValueName(line);
     if (!name) return std::nullopt;
-    parsed.name = Lower(*name);
+    parsed.name = FoldCase(*name);
 
     if (line == "-") {
         parsed.removal = true;
@@ -438,7 +425,7 @@ std::optional<std::string> MediaTypeOf(std::string_view extension) {
             if (type.empty()) {
                 if (word.find('/') == std::string_view::npos) break;  // not a type: skip the line
                 type = word;
-            } else if (EqualsNoCase(word, extension)) {
+            } else if (EqualsFolded(word, extension)) {
                 return std::string(type);
             }
         }
@@ -481,7 +468,7 @@ std::int32_t RegistryKey::Open(RegistryRoot root, std::string_view subKey) {
     if (root == RegistryRoot::ClassesRoot && inFile.presence == Presence::Unknown &&
         target.parts.size() == 1 && target.parts.front().starts_with('.')) {
         if (auto type = MediaTypeOf(std::string_view(target.parts.front()).substr(1))) {
-            Value& value = values_[Lower(kContentType)];
+            Value& value = values_[FoldCase(kContentType)];
             value.type = kRegSz;
             value.data = std::move(*type);
             value.data += '\0';
@@ -500,7 +487,7 @@ std::int32_t RegistryKey::Close() {
 }
 
 const RegistryKey::Value* RegistryKey::Find(std::string_view valueName) const {
-    const std::string name = valueName == "@" ? std::string() : Lower(valueName);
+    const std::string name = valueName == "@" ? std::string() : FoldCase(valueName);
     const auto it = values_.find(name);
     return it == values_.end() ? nullptr : &it->second;
 }
