@@ -1,3 +1,4 @@
+#include <quillpost/detail/errors.hpp>
 #include <quillpost/collections.hpp>
 
 #include "common/file.hpp"

@@ -1,6 +1,10 @@
-#include <quillpost/error.hpp>
+#include <quillpost/detail/errors.hpp>
 
 #include <array>
+#include <charconv>
+#include <exception>
+#include <new>
+#include <string>
 #include <utility>
 
 namespace quillpost {
@@ -45,6 +49,74 @@ constexpr std::array kErrors{
     ErrorInfo{Err::UnknownError, 9999, "Unknown error occurred in "},
 };
 
+// The socket error codes of Windows Sockets and their texts; the transport
+// maps the platform's own failures onto these codes.
+constexpr std::array kSocketErrors{
+    SocketErrorRow{10004, "WSAEINTR", "Interrupted system call."},
+    SocketErrorRow{10009, "WSAEBADF", "Bad file number."},
+    SocketErrorRow{10013, "WSAEACCES", "Permission Denied."},
+    SocketErrorRow{10014, "WSAEFAULT", "Bad Address."},
+    SocketErrorRow{10022, "WSAEINVAL", "Invalid Argument."},
+    SocketErrorRow{10024, "WSAEMFILE", "Too many open files."},
+    SocketErrorRow{10035, "WSAEWOULDBLOCK", "Operation would block."},
+    SocketErrorRow{10036, "WSAEINPROGRESS", "Operation now in progress."},
+    SocketErrorRow{10037, "WSAEALREADY", "Operation already in progress."},
+    SocketErrorRow{10038, "WSAENOTSOCK", "Socket operation on nonsocket."},
+    SocketErrorRow{10039, "WSAEDESTADDRREQ", "Destination address required."},
+    SocketErrorRow{10040, "WSAEMSGSIZE", "Message too long."},
+    SocketErrorRow{10041, "WSAEPROTOTYPE", "Protocol wrong type for socket."},
+    SocketErrorRow{10042, "WSAENOPROTOOPT", "Protocol not available."},
+    SocketErrorRow{10043, "WSAEPROTONOSUPPORT", "Protocol not supported."},
+    SocketErrorRow{10044, "WSAESOCKTNOSUPPORT", "Socket type not supported."},
+    SocketErrorRow{10045, "WSAEOPNOTSUPP", "Operation not supported on socket."},
+    SocketErrorRow{10046, "WSAEPFNOSUPPORT", "Protocol family not supported."},
+    SocketErrorRow{10047, "WSAEAFNOSUPPORT", "Address family not supported by protocol family."},
+    SocketErrorRow{10048, "WSAEADDRINUSE", "Address already in use."},
+    SocketErrorRow{10049, "WSAEADDRNOTAVAIL", "Can't assign requested address."},
+    SocketErrorRow{10050, "WSAENETDOWN", "Network is down."},
+    SocketErrorRow{10051, "WSAENETUNREACH", "Network is unreachable."},
+    SocketErrorRow{10052, "WSAENETRESET", "Network dropped connection."},
+    SocketErrorRow{10053, "WSAECONNABORTED", "Software caused connection abort."},
+    SocketErrorRow{10054, "WSAECONNRESET", "Connection reset by peer."},
+    SocketErrorRow{10055, "WSAENOBUFS", "No buffer space available."},
+    SocketErrorRow{10056, "WSAEISCONN", "Socket is already connected."},
+    SocketErrorRow{10057, "WSAENOTCONN", "Socket is not connected."},
+    SocketErrorRow{10058, "WSAESHUTDOWN", "Can't send after socket shutdown."},
+    SocketErrorRow{10059, "WSAETOOMANYREFS", "Too many references: can't splice."},
+    SocketErrorRow{10060, "WSAETIMEDOUT", "Connection timed out."},
+    SocketErrorRow{10061, "WSAECONNREFUSED", "Connection refused."},
+    SocketErrorRow{10062, "WSAELOOP", "Too many levels of symbolic links."},
+    SocketErrorRow{10063, "WSAENAMETOOLONG", "File name too long."},
+    SocketErrorRow{10064, "WSAEHOSTDOWN", "Host is down."},
+    SocketErrorRow{10065, "WSAEHOSTUNREACH", "No route to host."},
+    SocketErrorRow{10066, "WSAENOTEMPTY", "Directory not empty."},
+    SocketErrorRow{10067, "WSAEPROCLIM", "Too many processes."},
+    SocketErrorRow{10068, "WSAEUSERS", "Too many users."},
+    SocketErrorRow{10069, "WSAEDQUOT", "Disk quota exceeded."},
+    SocketErrorRow{10070, "WSAESTALE", "Stale NFS file handle."},
+    SocketErrorRow{10071, "WSAEREMOTE", "Too many levels of remote in path."},
+    SocketErrorRow{10091, "WSASYSNOTREADY", "Network subsystem is unusable."},
+    SocketErrorRow{10092, "WSAVERNOTSUPPORTED", "Winsock DLL cannot support this application."},
+    SocketErrorRow{10093, "WSANOTINITIALISED", "Winsock not initialized."},
+    SocketErrorRow{10101, "WSAEDISCON", "Disconnect."},
+    SocketErrorRow{11001, "WSAHOST_NOT_FOUND", "Host not found."},
+    SocketErrorRow{11002, "WSATRY_AGAIN", "Nonauthoritative host not found."},
+    SocketErrorRow{11003, "WSANO_RECOVERY", "Nonrecoverable error."},
+    SocketErrorRow{11004, "WSANO_DATA", "Valid name, no data record of requested type."},
+};
+
+// The code before the first blank of a refused reply: a whole decimal number
+// with an optional sign that fits 16 bits, else 0.
+std::int16_t ReplyCode(std::string_view text) {
+    const bool plus = !text.empty() && text.front() == '+';
+    if (plus) text.remove_prefix(1);
+    if (text.empty() || text.front() == '+' || (plus && text.front() == '-')) return 0;
+    std::int16_t code = 0;
+    const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), code);
+    if (failure != std::errc() || end != text.data() + text.size()) return 0;
+    return code;
+}
+
 }  // namespace
 
 const ErrorInfo& error_info(Err id) noexcept {
@@ -61,5 +133,39 @@ Error make_error(Err id, std::string_view detail) {
 }
 
 void raise(Err id, std::string_view detail) { throw make_error(id, detail); }
+
+Error ServerReplyError(std::string_view reply) {
+    const std::size_t blank = reply.find(' ');
+    const std::int16_t code = blank == std::string_view::npos ? 0 : ReplyCode(reply.substr(0, blank));
+    if (code != 0) return Error(9000 + code, std::string(reply.substr(blank + 1)));
+    return make_error(Err::UnexpectedResponse, reply);
+}
+
+std::span<const SocketErrorRow> SocketErrorTable() noexcept { return kSocketErrors; }
+
+std::string_view SocketErrorText(std::int32_t code) noexcept {
+    for (const auto& row : kSocketErrors)
+        if (row.code == code) return row.text;
+    return {};
+}
+
+Error SocketError(std::int32_t code, std::string_view operation) {
+    if (code == 0) return make_error(Err::UnknownError, operation);
+    return Error(code, std::string(SocketErrorText(code)));
+}
+
+Error ErrorFromCurrentException() {
+    try {
+        throw;
+    } catch (const Error& e) {
+        return e;
+    } catch (const std::bad_alloc&) {
+        return make_error(Err::OutOfMemory);
+    } catch (const std::exception& e) {
+        return make_error(Err::InternalError, e.what());
+    } catch (...) {
+        return make_error(Err::InternalError, "an exception of unknown type");
+    }
+}
 
 }  // namespace quillpost

@@ -1,3 +1,4 @@
+#include <quillpost/detail/errors.hpp>
 #include "common/file.hpp"
 
 #include <quillpost/error.hpp>

@@ -1,10 +1,12 @@
+#include <quillpost/detail/date.hpp>
+#include <quillpost/detail/text.hpp>
+#include <quillpost/detail/errors.hpp>
 #include <quillpost/variant.hpp>
 
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 
 namespace quillpost {
 
@@ -271,12 +273,5 @@ double MakeDate(const DateParts& p) {
     return whole >= 0 ? whole + fraction : whole - fraction;
 }
 
-double LocalNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return MakeDate(DateParts{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                              local.tm_min, local.tm_sec, local.tm_wday});
-}
 
 }  // namespace quillpost

@@ -1,4 +1,6 @@
+#include <quillpost/detail/date.hpp>
 #include "mailer/sending.hpp"
+#include "platform/local_time.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -33,25 +35,6 @@ void SendAddressHeader(Exchange& exchange, std::string_view headerName, Recipien
         separator = ",\r\n ";
     }
     exchange.SendHeader(std::string(headerName) + ":", value);
-}
-
-std::int32_t TimeZoneOffset(double dateTime) {
-    // The offset in force at the moment the date names, not at the moment of
-    // sending: a summer date carries the summer offset all year round.
-    const DateParts p = SplitDate(dateTime);
-    std::tm local{};
-    local.tm_year = p.year - 1900;
-    local.tm_mon = p.month - 1;
-    local.tm_mday = p.day;
-    local.tm_hour = p.hour;
-    local.tm_min = p.minute;
-    local.tm_sec = p.second;
-    local.tm_isdst = -1;
-    const std::time_t moment = std::mktime(&local);
-    if (moment == static_cast<std::time_t>(-1)) return 0;
-    std::tm resolved{};
-    if (localtime_r(&moment, &resolved) == nullptr) return 0;
-    return static_cast<std::int32_t>(resolved.tm_gmtoff / 60);
 }
 
 std::string DateText(double dateTime, std::int32_t offsetMinutes) {

@@ -1,7 +1,9 @@
+#include <quillpost/detail/errors.hpp>
 #include <quillpost/message.hpp>
 
 #include "mailer/exchange.hpp"
 #include "mailer/sending.hpp"
+#include "platform/local_time.hpp"
 
 #include <cmath>
 #include <cstdio>
@@ -61,15 +63,6 @@ std::shared_ptr<Attachments> Message::Attachments() { return CreateOnFirstUse(at
 
 void SetStreamMakerForThisThread(StreamMaker maker) { streamMaker = std::move(maker); }
 
-float SecondsSinceLocalMidnight() {
-    std::timespec now{};
-    std::timespec_get(&now, TIME_UTC);
-    std::tm local{};
-    localtime_r(&now.tv_sec, &local);
-    const double seconds = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + static_cast<double>(now.tv_nsec) / 1e9;
-    return static_cast<float>(seconds);
-}
-
 std::string BoundaryClockText(float seconds) {
     // At most seven significant digits, never an exponent.
     int integerDigits = 1;
@@ -96,8 +89,8 @@ void Message::send() {
     std::string description;
     bool accepted = false;
     try {
-        mvarAltBoundary = "--QP_AltBoundary_" + BoundaryClockText(SecondsSinceLocalMidnight());
-        mvarMixBoundary = "--QP_MixBoundary_" + BoundaryClockText(SecondsSinceLocalMidnight());
+        mvarAltBoundary = "--QP_AltBoundary_" + BoundaryClockText(static_cast<float>(SecondsSinceLocalMidnight()));
+        mvarMixBoundary = "--QP_MixBoundary_" + BoundaryClockText(static_cast<float>(SecondsSinceLocalMidnight()));
         exchange.OpenTrace(traceFile_);
         exchange.WriteTrace("+ Connecting to server " + server_ + " at port " + std::to_string(port_));
         exchange.Open(server_, port_);

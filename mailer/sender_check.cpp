@@ -1,3 +1,4 @@
+#include <quillpost/detail/errors.hpp>
 #include "mailer/sending.hpp"
 
 #include "platform/registry.hpp"

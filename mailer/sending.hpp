@@ -24,9 +24,6 @@ std::string FormatAddress(std::string_view name);
 // One header line listing every address of `list`, continuation lines
 // folded with a comma, a line break and a blank; nothing for an empty list.
 void SendAddressHeader(Exchange& exchange, std::string_view headerName, Recipients& list);
-// The local zone's offset from universal time, in minutes east of
-// Greenwich, at the local moment `dateTime`; 0 when it cannot be had.
-std::int32_t TimeZoneOffset(double dateTime);
 // "Sun, 06 Dec 2026 22:20:18 +0100" for a local automation date.
 std::string DateText(double dateTime, std::int32_t offsetMinutes);
 // The header block, from "Reply-To" to the extra header lines.
@@ -63,7 +60,6 @@ void CheckLineBreaks(Message& message);
 // The boundary clock text: seconds since local midnight as a 32-bit float,
 // at most seven significant digits, the decimal point written as "_".
 std::string BoundaryClockText(float secondsSinceMidnight);
-float SecondsSinceLocalMidnight();
 
 // Where `send` gets its connection on the calling thread: a plain socket
 // unless a host or a test installs a maker of its own (an empty function

@@ -1,3 +1,5 @@
+#include <quillpost/detail/text.hpp>
+#include <quillpost/detail/errors.hpp>
 #include <quillpost/cgi_context.hpp>
 
 #include <cstdlib>

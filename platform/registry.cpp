@@ -1,3 +1,4 @@
+#include <quillpost/detail/text.hpp>
 #include "platform/registry.hpp"
 
 #include <quillpost/variant.hpp>

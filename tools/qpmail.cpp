@@ -5,9 +5,7 @@
 #include <quillpost/message.hpp>
 
 #include <csignal>
-#include <exception>
 #include <iostream>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -33,14 +31,9 @@ int Run(const std::vector<std::string>& args) {
     } catch (const qpmail::UsageError& e) {
         std::cerr << "qpmail: " << e.what() << "\nTry 'qpmail --help' for more information." << std::endl;
         return qpmail::kExitUsage;
-    } catch (const Error& e) {
+    } catch (...) {
+        const Error e = ErrorFromCurrentException();
         return Fail(e.number(), e.description());
-    } catch (const std::bad_alloc&) {
-        const Error e = make_error(Err::OutOfMemory);
-        return Fail(e.number(), e.description());
-    } catch (const std::exception& e) {
-        const Error wrapped = make_error(Err::InternalError, e.what());
-        return Fail(wrapped.number(), wrapped.description());
     }
 }
 

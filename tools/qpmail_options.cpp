@@ -1,3 +1,5 @@
+#include <quillpost/detail/text.hpp>
+#include <quillpost/detail/errors.hpp>
 #include "qpmail_options.hpp"
 
 #include <quillpost/collections.hpp>

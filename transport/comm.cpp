@@ -1,3 +1,4 @@
+#include <quillpost/detail/errors.hpp>
 #include "transport/comm.hpp"
 
 #include "transport/wsksock.hpp"
@@ -28,8 +29,7 @@ constexpr std::int32_t kReceiveBuffer = 2048;
 // front of the description.
 [[noreturn]] void RaiseSocketError(std::int32_t code, std::string_view operation,
                                    std::string_view prefix = {}) {
-    Error error = code != 0 ? Error(code, SocketErrorText(code))
-                            : make_error(Err::UnknownError, operation);
+    Error error = SocketError(code, operation);
     if (prefix.empty()) throw error;
     std::string text(prefix);
     text += error.description();
@@ -194,7 +194,7 @@ void CommWaitForData(std::int32_t& conn, std::int16_t seconds, AppendFile* trace
 
         if (trace != nullptr)
             CommTrace("+ Error " + std::to_string(code) + " while calling WSASelect", trace);
-        const std::string text = SocketErrorText(code);
+        const std::string text(SocketErrorText(code));
         if (trace != nullptr) CommTrace("+ Retrieved error description: " + text, trace);
         RaiseSocketError(code, "CommWaitForData");
     } catch (const Error& error) {

@@ -5,8 +5,9 @@
 // host, ...), so that no POSIX number ever reaches a caller.
 #pragma once
 
+#include <quillpost/detail/errors.hpp>
+
 #include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -20,24 +21,6 @@ std::uint32_t ResolveHost(const std::string& host);
 // The error code recorded by the calling thread's most recent socket call;
 // 0 when that call succeeded.
 std::int32_t LastSocketError();
-
-// The text of a socket error code, with its final full stop; empty for a
-// code that the table lacks. Never raises.
-std::string SocketErrorText(std::int32_t code);
-
-// One row of the socket error table: the code, its Windows Sockets name, its
-// text, and the platform's errno values and name-lookup results that mean
-// the same (0 marks an unused place).
-struct SocketErrorRow {
-    std::int32_t code;
-    std::string_view name;
-    std::string_view text;
-    int errnos[3];
-    int lookups[3];
-};
-
-// The whole table, in the order of the codes.
-std::span<const SocketErrorRow> SocketErrorTable();
 
 // The code of the table for an errno value, or 0 when none has its meaning.
 std::int32_t SocketErrorFromErrno(int err);

@@ -2,7 +2,7 @@
 // Recipient, extra header lines (Header) and attached files (Attachment).
 #pragma once
 
-#include <quillpost/keyed_list.hpp>
+#include <quillpost/detail/keyed_list.hpp>
 #include <quillpost/variant.hpp>
 
 #include <cstdint>

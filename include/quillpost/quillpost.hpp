@@ -4,7 +4,8 @@
 #include <quillpost/base64.hpp>
 #include <quillpost/cgi_context.hpp>
 #include <quillpost/collections.hpp>
+#include <quillpost/enumerator.hpp>
 #include <quillpost/error.hpp>
-#include <quillpost/keyed_list.hpp>
+#include <quillpost/host_events.hpp>
 #include <quillpost/message.hpp>
 #include <quillpost/variant.hpp>

@@ -141,20 +141,4 @@ private:
         value_;
 };
 
-// ASCII lower-casing, the folding used for case-blind names and keys.
-std::string FoldCase(std::string_view text);
-bool EqualsFolded(std::string_view a, std::string_view b) noexcept;
-
-// Automation dates.
-struct DateParts {
-    int year, month, day, hour, minute, second;
-    int weekday;  // 0 Sunday to 6 Saturday
-};
-// Splits an automation date into its calendar parts, rounded to the second.
-DateParts SplitDate(double days);
-// The automation date of the given calendar parts (weekday ignored).
-double MakeDate(const DateParts& parts);
-// The local date and time now, to the second.
-double LocalNow();
-
 }  // namespace quillpost

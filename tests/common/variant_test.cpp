@@ -1,3 +1,5 @@
+#include <quillpost/detail/date.hpp>
+#include <quillpost/detail/text.hpp>
 #include "tests/support/error_of.hpp"
 
 #include <quillpost/collections.hpp>

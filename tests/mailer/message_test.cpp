@@ -1,3 +1,4 @@
+#include "platform/local_time.hpp"
 #include "tests/support/error_of.hpp"
 
 #include <quillpost/message.hpp>

@@ -1,5 +1,6 @@
 // The message as it reaches a server: every byte of the data section for each
 // layout of the body, the attachment parts, and the envelope.
+#include <quillpost/detail/date.hpp>
 #include "tests/mailer/send_support.hpp"
 #include "tests/support/temp_dir.hpp"
 

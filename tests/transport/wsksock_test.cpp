@@ -87,12 +87,13 @@ TEST(SocketErrorMapping, TranslatesPlatformErrorsByMeaning) {
     EXPECT_EQ(SocketErrorFromErrno(EINPROGRESS), 10036);
 }
 
-TEST(SocketErrorMapping, EveryErrnoOfARowLandsOnThatRow) {
-    for (const auto& row : SocketErrorTable())
-        for (int err : row.errnos)
-            if (err != 0) {
-                EXPECT_EQ(SocketErrorFromErrno(err), row.code) << "errno " << err;
-            }
+TEST(SocketErrorMapping, EveryMappedErrnoLandsOnACodeWithAText) {
+    for (int err = 1; err < 200; ++err) {
+        const std::int32_t code = SocketErrorFromErrno(err);
+        if (code != 0) {
+            EXPECT_NE(SocketErrorText(code), "") << "errno " << err;
+        }
+    }
 }
 
 TEST(SocketErrorMapping, GivesNoCodeForErrorsWithoutACounterpart) {
