@@ -3,7 +3,7 @@
 // 220 / HELO / 250 conversation with the scripted peer, and one command and
 // reply on an open connection. The resident memory before and after the
 // bulk runs shows that sending keeps no more than its buffers.
-#include "mailer/exchange.hpp"
+#include "smtp/session.hpp"
 
 #include "tests/support/scripted_peer.hpp"
 
@@ -90,8 +90,9 @@ void BM_SendText64MiBOf78ByteLines(benchmark::State& state) {
     std::remove(tracePath.c_str());
 
     LoopbackReader reader;
-    Exchange exchange(50);
-    if (traced) exchange.OpenTrace(tracePath);
+    Trace trace;
+    Session exchange(50, trace);
+    if (traced) trace.Open(tracePath);
     exchange.Open("127.0.0.1", reader.port());
 
     // One Base64 body line: 76 characters and the line break.
@@ -105,15 +106,15 @@ void BM_SendText64MiBOf78ByteLines(benchmark::State& state) {
         if (traced) {
             // The trace of one pass is 70 MB; start afresh so the disk does not fill.
             state.PauseTiming();
-            exchange.CloseTrace();
+            trace.Close();
             std::remove(tracePath.c_str());
-            exchange.OpenTrace(tracePath);
+            trace.Open(tracePath);
             state.ResumeTiming();
         }
     }
     const long lastRss = ResidentKiB();
     exchange.Close();
-    exchange.CloseTrace();
+    trace.Close();
     std::remove(tracePath.c_str());
     const std::size_t expected = state.iterations() * lines * line.size();
     if (reader.Finish() != expected) state.SkipWithError("the reader did not get every byte");
@@ -133,14 +134,15 @@ void BM_GreetingHeloConversation(benchmark::State& state) {
     peer.RepeatForEveryConnection();
     peer.Start();
     for (auto _ : state) {
-        Exchange exchange(50);
-        if (traced) exchange.OpenTrace(tracePath);
+        Trace trace;
+        Session exchange(50, trace);
+        if (traced) trace.Open(tracePath);
         exchange.Open("127.0.0.1", peer.port());
         exchange.WaitForResponse("220");
         exchange.SendText("HELO client.example\r\n");
         exchange.WaitForResponse("250");
         exchange.Close();
-        exchange.CloseTrace();
+        trace.Close();
     }
     peer.Stop();
     std::remove(tracePath.c_str());
@@ -155,7 +157,8 @@ void BM_CommandReplyRoundTrip(benchmark::State& state) {
     test::ScriptedPeer peer;
     peer.Send("220 ready\r\n").AnswerEachLine("250 OK\r\n");
     peer.Start();
-    Exchange exchange(50);
+    Trace trace;
+    Session exchange(50, trace);
     exchange.Open("127.0.0.1", peer.port());
     exchange.WaitForResponse("220");
     for (auto _ : state) {

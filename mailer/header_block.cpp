@@ -1,5 +1,5 @@
 #include <quillpost/detail/date.hpp>
-#include "mailer/sending.hpp"
+#include "mailer/content.hpp"
 #include "platform/local_time.hpp"
 
 #include <cstdio>
@@ -7,6 +7,14 @@
 #include <ctime>
 
 namespace quillpost {
+
+std::string HeaderLine(std::string_view name, std::string_view value) {
+    std::string line(name);
+    line += !name.empty() && name.back() == ':' ? " " : ": ";
+    line += value;
+    line += "\r\n";
+    return line;
+}
 
 std::string Quote(std::string_view text) {
     std::string out;
@@ -22,7 +30,11 @@ std::string FormatAddress(std::string_view name) {
     return Quote(name) + " ";
 }
 
-void SendAddressHeader(Exchange& exchange, std::string_view headerName, Recipients& list) {
+namespace {
+
+// One header line listing every address of `list`, continuation lines
+// folded with a comma, a line break and a blank; nothing for an empty list.
+void WriteAddressHeader(DataSink& out, std::string_view headerName, Recipients& list) {
     if (list.Count() == 0) return;
     std::string value;
     std::string_view separator;
@@ -34,8 +46,10 @@ void SendAddressHeader(Exchange& exchange, std::string_view headerName, Recipien
         value += '>';
         separator = ",\r\n ";
     }
-    exchange.SendHeader(std::string(headerName) + ":", value);
+    out.Write(HeaderLine(std::string(headerName) + ":", value));
 }
+
+}  // namespace
 
 std::string DateText(double dateTime, std::int32_t offsetMinutes) {
     static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -50,24 +64,24 @@ std::string DateText(double dateTime, std::int32_t offsetMinutes) {
     return text;
 }
 
-void SendHeaderBlock(Message& message, Exchange& exchange) {
-    SendAddressHeader(exchange, "Reply-To", *message.ReplyTos());
-    exchange.SendHeader("Date", DateText(message.DateTime(), TimeZoneOffset(message.DateTime())));
-    exchange.SendHeader("From", FormatAddress(message.FromName()) + "<" + message.FromAddress() + ">");
-    exchange.SendHeader("Subject", message.Subject());
-    SendAddressHeader(exchange, "To", *message.Recipients());
-    SendAddressHeader(exchange, "Cc", *message.CCs());
+void WriteHeaderBlock(Message& message, DataSink& out) {
+    WriteAddressHeader(out, "Reply-To", *message.ReplyTos());
+    out.Write(HeaderLine("Date", DateText(message.DateTime(), TimeZoneOffset(message.DateTime()))));
+    out.Write(HeaderLine("From", FormatAddress(message.FromName()) + "<" + message.FromAddress() + ">"));
+    out.Write(HeaderLine("Subject", message.Subject()));
+    WriteAddressHeader(out, "To", *message.Recipients());
+    WriteAddressHeader(out, "Cc", *message.CCs());
     // Blind copies get their envelope recipients only: a "Bcc" line would
     // show every recipient what the blind copies are meant to hide.
-    if (!message.Organization().empty()) exchange.SendHeader("Organization", message.Organization());
-    exchange.SendHeader("X-Mailer", message.Application());
+    if (!message.Organization().empty()) out.Write(HeaderLine("Organization", message.Organization()));
+    out.Write(HeaderLine("X-Mailer", message.Application()));
     if (message.Priority() != QP_PRIORITY_NONE) {
         const std::string priority = std::to_string(message.Priority());
-        exchange.SendHeader("X-Priority", priority);
-        exchange.SendHeader("X-MSMail-Priority", priority);
+        out.Write(HeaderLine("X-Priority", priority));
+        out.Write(HeaderLine("X-MSMail-Priority", priority));
     }
-    if (message.ConfirmReading()) exchange.SendHeader("Disposition-Notification-To", message.FromAddress());
-    for (const auto& header : *message.ExtraHeaders()) exchange.SendHeader(header->Name(), header->Value());
+    if (message.ConfirmReading()) out.Write(HeaderLine("Disposition-Notification-To", message.FromAddress()));
+    for (const auto& header : *message.ExtraHeaders()) out.Write(HeaderLine(header->Name(), header->Value()));
 }
 
 }  // namespace quillpost

@@ -1,14 +1,14 @@
 #include <quillpost/detail/errors.hpp>
 #include <quillpost/message.hpp>
 
-#include "mailer/exchange.hpp"
-#include "mailer/sending.hpp"
+#include "mailer/content.hpp"
+#include "mailer/mime_writer.hpp"
 #include "platform/local_time.hpp"
+#include "smtp/data_stream.hpp"
+#include "smtp/session.hpp"
+#include "smtp/trace.hpp"
 
-#include <cmath>
-#include <cstdio>
-#include <ctime>
-#include <new>
+#include <optional>
 #include <utility>
 
 namespace quillpost {
@@ -22,15 +22,6 @@ template <class T>
 std::shared_ptr<T> CreateOnFirstUse(std::shared_ptr<T>& slot) {
     if (!slot) slot = std::make_shared<T>();
     return slot;
-}
-
-thread_local StreamMaker streamMaker;
-
-void SendRecipients(Exchange& exchange, Recipients& list) {
-    for (const auto& r : list) {
-        exchange.SendHeader("RCPT TO:", "<" + r->Address() + ">");
-        exchange.WaitForResponse("250");
-    }
 }
 
 }  // namespace
@@ -61,93 +52,60 @@ std::shared_ptr<Recipients> Message::ReplyTos() { return CreateOnFirstUse(replyT
 std::shared_ptr<Headers> Message::ExtraHeaders() { return CreateOnFirstUse(extraHeaders_); }
 std::shared_ptr<Attachments> Message::Attachments() { return CreateOnFirstUse(attachments_); }
 
-void SetStreamMakerForThisThread(StreamMaker maker) { streamMaker = std::move(maker); }
-
-std::string BoundaryClockText(float seconds) {
-    // At most seven significant digits, never an exponent.
-    int integerDigits = 1;
-    for (double limit = 10; std::fabs(seconds) >= limit && integerDigits < 7; limit *= 10) ++integerDigits;
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", 7 - integerDigits, static_cast<double>(seconds));
-    std::string out(text);
-    if (out.find('.') != std::string::npos) {
-        while (out.back() == '0') out.pop_back();
-        if (out.back() == '.') out.pop_back();
-    }
-    for (char& c : out)
-        if (c == '.') c = '_';
-    return out;
-}
-
 void Message::send() {
     // Refused before anything is opened or traced.
     CheckSender(fromAddress_);
     CheckLineBreaks(*this);
 
-    Exchange exchange(timeOut_, streamMaker ? streamMaker() : nullptr);
-    std::int32_t number = 0;
-    std::string description;
+    Trace trace;
+    Session session(timeOut_, trace);
+    std::optional<Error> failure;
     bool accepted = false;
     try {
-        mvarAltBoundary = "--QP_AltBoundary_" + BoundaryClockText(static_cast<float>(SecondsSinceLocalMidnight()));
-        mvarMixBoundary = "--QP_MixBoundary_" + BoundaryClockText(static_cast<float>(SecondsSinceLocalMidnight()));
-        exchange.OpenTrace(traceFile_);
-        exchange.WriteTrace("+ Connecting to server " + server_ + " at port " + std::to_string(port_));
-        exchange.Open(server_, port_);
-        exchange.WaitForResponse("220");
-        exchange.SendText("HELO " + std::string(kHeloDomain) + "\r\n");
-        exchange.WaitForResponse("250");
-        exchange.SendHeader("MAIL FROM:", "<" + fromAddress_ + ">");
-        exchange.WaitForResponse("250");
-        exchange.WriteTrace("+ Sending recipient addresses ");
-        SendRecipients(exchange, *Recipients());
-        SendRecipients(exchange, *CCs());
-        SendRecipients(exchange, *BCCs());
-        exchange.WriteTrace("+ Sending message headers");
-        exchange.SendText("data\r\n");
-        exchange.WaitForResponse("354");
-        SendHeaderBlock(*this, exchange);
-        exchange.WriteTrace("+ Sending message body");
-        SendMimeBody(*this, exchange, MimeLayout{mvarContentType, mvarCharset, mvarMixBoundary, mvarAltBoundary});
-        exchange.WriteTrace("+ Sending attachments");
+        trace.Open(traceFile_);
+        trace.Write("+ Connecting to server " + server_ + " at port " + std::to_string(port_));
+        session.Open(server_, port_);
+        session.Greeting();
+        session.Hello(kHeloDomain);
+        session.MailFrom(fromAddress_);
+        trace.Write("+ Sending recipient addresses ");
+        for (const auto& list : {Recipients(), CCs(), BCCs()})
+            for (const auto& r : *list) session.RcptTo(r->Address());
+        trace.Write("+ Sending message headers");
+        session.Data();
+
+        DataStream data(session);
+        MimeWriter mime(data);
+        WriteHeaderBlock(*this, data);
+        trace.Write("+ Sending message body");
         const auto attachments = Attachments();
-        for (const auto& a : *attachments) SendAttachment(exchange, a->FileName(), mvarMixBoundary);
-        if (attachments->Count() > 0) exchange.SendText("--" + mvarMixBoundary + "--\r\n");
-        exchange.SendText("\r\n");
-        exchange.SendText(".\r\n");
-        exchange.WaitForResponse("250");
+        mime.WriteBodies(textBody_, htmlBody_, attachments->Count() > 0);
+        trace.Write("+ Sending attachments");
+        for (const auto& a : *attachments) mime.WriteAttachment(a->FileName());
+        mime.Close();
+        data.End();
         accepted = true;
-        exchange.SendText("quit\r\n");
-        exchange.Flush();
-    } catch (const Error& e) {
-        number = e.number();
-        description = e.description();
-    } catch (const std::bad_alloc&) {
-        const Error e = make_error(Err::OutOfMemory);
-        number = e.number();
-        description = e.description();
-    } catch (const std::exception& e) {
-        const Error wrapped = make_error(Err::InternalError, e.what());
-        number = wrapped.number();
-        description = wrapped.description();
+        session.Quit();
+    } catch (...) {
+        failure = ErrorFromCurrentException();
     }
 
     // The exit sequence: close, trace the failure, close the trace, raise.
-    if (exchange.Connected()) exchange.Close();
-    if (number != 0 && accepted) {
+    session.Close();
+    if (failure && accepted) {
         // The server has the message: a failure while saying goodbye is
         // recorded, not raised, so that no caller sends the message twice.
-        exchange.WriteTrace("+ Ignored after the message was accepted: error " + std::to_string(number) + ": " +
-                            description);
-        number = 0;
+        trace.Write("+ Ignored after the message was accepted: error " + std::to_string(failure->number()) +
+                    ": " + failure->description());
+        failure.reset();
     }
-    if (number != 0) {
-        exchange.WriteTrace("+ Error " + std::to_string(number) + ": " + description);
-        exchange.CloseTrace();
-        throw Error(number, std::move(description));
+    if (failure) {
+        trace.Write("+ Error " + std::to_string(failure->number()) + ": " + failure->description());
+        trace.Close();
+        throw *failure;
     }
     try {
-        exchange.CloseTrace();
+        trace.Close();
     } catch (const Error&) {
         // Only reached after the server accepted the message (see above);
         // the trace is incomplete, the message is delivered.

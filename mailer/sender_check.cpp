@@ -1,5 +1,5 @@
 #include <quillpost/detail/errors.hpp>
-#include "mailer/sending.hpp"
+#include "mailer/content.hpp"
 
 #include "platform/registry.hpp"
 

@@ -4,8 +4,9 @@
 // and its text (WSKSOCK), or 9999 when no code was recorded.
 #pragma once
 
-#include "common/file.hpp"
+#include "transport/trace_sink.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -22,12 +23,12 @@ void CommOpen(std::int32_t& conn, const std::string& host, std::int16_t port);
 // `conn` as it is.
 void CommClose(std::int32_t& conn);
 
-// Writes one line to the trace file when one is open (`trace` not nullptr).
-void CommTrace(std::string_view line, AppendFile* trace);
+// Writes one line to the trace when there is one (`trace` not nullptr).
+void CommTrace(std::string_view line, TraceSink* trace);
 
 // Waits up to `seconds` for the connection to become readable (data waiting,
 // or the server has closed), tracing its steps.
-void CommWaitForData(std::int32_t& conn, std::int16_t seconds, AppendFile* trace);
+void CommWaitForData(std::int32_t& conn, std::int16_t seconds, TraceSink* trace);
 
 // Waits up to `seconds` for room to send: 1 when the connection can take
 // data, 0 when the time passed.
@@ -36,6 +37,10 @@ std::int32_t CommWaitToSend(std::int32_t& conn, std::int16_t seconds);
 // The number of bytes waiting to be read.
 std::int32_t CommBytesReceived(std::int32_t& conn);
 
+// Nothing waiting, yet a look at the stream finds its end (or a reset): the
+// server has closed its side. Never raises.
+bool CommPeerHasClosed(std::int32_t& conn);
+
 // Reads what has arrived, at most `maximum` bytes (and never more than 2048),
 // into `text`; empty when nothing is waiting.
 void CommGetData(std::int32_t& conn, std::string& text, std::int32_t maximum = 2048);
@@ -43,6 +48,10 @@ void CommGetData(std::int32_t& conn, std::string& text, std::int32_t maximum = 2
 // Called while a partly sent text waits for room for its rest, once before
 // each one-second wait; it may raise to give up.
 using RestRefusedHook = std::function<void()>;
+
+// Hands the connection as much of `text` as it takes in one send: the
+// number of bytes sent, 0 when it would block.
+std::size_t CommSendSome(std::int32_t& conn, std::string_view text);
 
 // Hands all of `text` to the connection in one send: true when every byte has
 // gone, false when the connection would block and nothing was sent. Once part

@@ -113,11 +113,7 @@ private:
     std::int16_t port_ = 25;
     std::int32_t priority_ = QP_PRIORITY_NONE;
     bool confirmReading_ = false;
-    std::string mvarContentType = "text/plain";
-    std::string mvarCharset = "us-ascii";
     std::string traceFile_;
-    std::string mvarMixBoundary;
-    std::string mvarAltBoundary;
     Variant mvarRequest;
 };
 

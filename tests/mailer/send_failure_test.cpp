@@ -1,6 +1,6 @@
 // How a conversation ends when something fails: the error that reaches the
 // caller, what the trace records, and what is never sent.
-#include "mailer/sending.hpp"
+#include "smtp/session.hpp"
 #include "tests/mailer/send_support.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -160,18 +160,14 @@ TEST_F(SendFailureTest, AttachmentRemovedBeforeSendingLeavesTheDataUnended) {
 // connection right after accepting the message would.
 class FailingQuit : public ByteStream {
 public:
-    FailingQuit() : inner_(MakeSocketStream()) {}
-    void Open(const std::string& host, std::int16_t port) override { inner_->Open(host, port); }
-    bool IsOpen() const override { return inner_->IsOpen(); }
-    void WaitForData(std::int16_t s, AppendFile* t) override { inner_->WaitForData(s, t); }
-    std::int32_t WaitToSend(std::int16_t s) override { return inner_->WaitToSend(s); }
-    std::int32_t BytesReceived() override { return inner_->BytesReceived(); }
-    void GetData(std::string& text) override { inner_->GetData(text); }
-    bool SendData(std::string_view text, const std::function<void()>& restRefused) override {
-        if (text.find("quit\r\n") != std::string_view::npos) throw Error(10054, "Connection reset by peer.");
-        return inner_->SendData(text, restRefused);
+    FailingQuit(const std::string& host, std::int16_t port) : inner_(ConnectSocket(host, port)) {}
+    std::size_t Read(std::string& out) override { return inner_->Read(out); }
+    std::size_t Write(std::string_view data) override {
+        if (data.find("quit\r\n") != std::string_view::npos) throw Error(10054, "Connection reset by peer.");
+        return inner_->Write(data);
     }
-    void Close() noexcept override { inner_->Close(); }
+    void WaitReadable(std::int16_t s, TraceSink* t) override { inner_->WaitReadable(s, t); }
+    void WaitWritable(std::int16_t s) override { inner_->WaitWritable(s); }
 
 private:
     std::unique_ptr<ByteStream> inner_;
@@ -182,9 +178,11 @@ TEST_F(SendFailureTest, FailureAfterTheMessageWasAcceptedIsTracedNotRaised) {
     peer.Send("220 hi\r\n").ExpectLine().Send("250 ok\r\n").ExpectLine().Send("250 ok\r\n");
     peer.ExpectLine().Send("250 ok\r\n").ExpectLine("data").Send("354 go\r\n");
     peer.ReadUntil("\r\n.\r\n").Send("250 queued as 42\r\n").ReadToEnd();
-    SetStreamMakerForThisThread([] { return std::make_unique<FailingQuit>(); });
+    SetConnectorForThisThread([](const std::string& host, std::int16_t port) {
+        return std::make_unique<FailingQuit>(host, port);
+    });
     const Error e = SendTo(peer);
-    SetStreamMakerForThisThread(nullptr);
+    SetConnectorForThisThread(nullptr);
     EXPECT_EQ(e.number(), 0) << e.description();
     const std::string t = Trace();
     EXPECT_NE(t.find("< 250 queued as 42\r\n"), std::string::npos);

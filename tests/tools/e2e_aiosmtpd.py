@@ -307,6 +307,11 @@ def case_lines_starting_with_a_dot_survive(fx):
     equal(body_lines(parts[1])[:3], ["<p>x</p>", ".dotted html", "."], "HTML lines")
 
 
+def case_header_named_with_a_leading_dot_arrives_intact(fx):
+    _, msg, raw = fx.send(["--from", "a@example.com", "--to", "b@example.com", "--header", ".X-Tag: 1"])
+    equal(msg[".X-Tag"], "1", "the .X-Tag header")
+
+
 def case_bare_line_feeds_and_carriage_returns_become_line_breaks(fx):
     text = b"one\ntwo\n\nthree\rfour\n.dot after LF\r\r\nend"
     _, msg, raw = fx.send(["--from", "a@example.com", "--to", "b@example.com", "--text", fx.file("t.txt", text)])

@@ -1,6 +1,7 @@
 // The Comm operations over real loopback connections to the scripted peer.
 #include "transport/comm.hpp"
-#include "transport/stream.hpp"
+#include "common/file.hpp"
+#include "transport/byte_stream.hpp"
 #include "transport/wsksock.hpp"
 
 #include "tests/support/error_of.hpp"
@@ -47,6 +48,18 @@ std::vector<std::string> TraceLines(const std::string& path) {
     }
     return lines;
 }
+
+// The transport's trace lines, appended to a file as the conversation's
+// trace does.
+class FileSink : public TraceSink {
+public:
+    explicit FileSink(const std::string& path) : file_(path) {}
+    void TraceLine(std::string_view line) override { file_.WriteLine(line); }
+    void Close() { file_.Close(); }
+
+private:
+    AppendFile file_;
+};
 
 // A handle number that belongs to no open file, far above the numbers that
 // new files and sockets are given.
@@ -164,7 +177,7 @@ TEST(CommWaitForData, TracesItsStepsAndReportsWhatItFound) {
     std::int32_t conn = -1;
     CommOpen(conn, "127.0.0.1", peer.port());
     {
-        AppendFile trace(path);
+        FileSink trace(path);
         CommWaitForData(conn, 0, &trace);  // nothing there yet
         EXPECT_EQ(CommBytesReceived(conn), 0);
         peer.Release();
@@ -189,7 +202,7 @@ TEST(CommWaitForData, ReturnsAtOnceWhenTheServerHasClosed) {
     CommOpen(conn, "127.0.0.1", peer.port());
     ASSERT_TRUE(peer.Finished());
     {
-        AppendFile trace(path);
+        FileSink trace(path);
         CommWaitForData(conn, 1, &trace);
         trace.Close();
     }
@@ -204,7 +217,7 @@ TEST(CommWaitForData, ANonSocketFailsWithTracedSteps) {
     std::int32_t conn = ClosedHandle();
     Error error(0, "");
     {
-        AppendFile trace(path);
+        FileSink trace(path);
         error = RaisedBy([&] { CommWaitForData(conn, 1, &trace); });
         trace.Close();
     }
@@ -452,33 +465,28 @@ TEST(SocketStream, CarriesBytesBothWaysAndClosesOnce) {
     peer.Send("220 stream\r\n").ExpectLine("QUIT").Close();
     peer.Start();
     const std::int32_t before = SocketStartupCount();
-    auto stream = MakeSocketStream();
-    EXPECT_FALSE(stream->IsOpen());
-    stream->Open("127.0.0.1", peer.port());
-    EXPECT_TRUE(stream->IsOpen());
-    std::string all;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (all.size() < 12 && std::chrono::steady_clock::now() < deadline) {
-        stream->WaitForData(1, nullptr);
-        if (stream->BytesReceived() < 1) continue;
-        std::string text;
-        stream->GetData(text);
-        all += text;
+    {
+        auto stream = ConnectSocket("127.0.0.1", peer.port());
+        EXPECT_EQ(SocketStartupCount(), before + 1);
+        std::string all;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (all.size() < 12 && std::chrono::steady_clock::now() < deadline) {
+            stream->WaitReadable(1, nullptr);
+            stream->Read(all);
+        }
+        EXPECT_EQ(all, "220 stream\r\n");
+        EXPECT_EQ(stream->Write("QUIT\r\n"), 6u);
+        EXPECT_TRUE(peer.Finished());
+        // The peer has gone: reading finds nothing, and says so without error.
+        EXPECT_EQ(stream->Read(all), 0u);
     }
-    EXPECT_EQ(all, "220 stream\r\n");
-    EXPECT_TRUE(stream->SendData("QUIT\r\n"));
-    EXPECT_TRUE(peer.Finished());
-    stream->Close();
-    stream->Close();
-    EXPECT_FALSE(stream->IsOpen());
     EXPECT_EQ(SocketStartupCount(), before);
 }
 
-TEST(SocketStream, AFailedOpenLeavesItClosed) {
-    auto stream = MakeSocketStream();
-    EXPECT_EQ(RaisedBy([&] { stream->Open("127.0.0.1", ScriptedPeer::UnusedPort()); }).number(),
-              10061);
-    EXPECT_FALSE(stream->IsOpen());
+TEST(SocketStream, AFailedOpenLeavesNothingOpen) {
+    const std::int32_t before = SocketStartupCount();
+    EXPECT_EQ(RaisedBy([&] { ConnectSocket("127.0.0.1", ScriptedPeer::UnusedPort()); }).number(), 10061);
+    EXPECT_EQ(SocketStartupCount(), before);
 }
 
 }  // namespace

@@ -177,11 +177,11 @@ void CommClose(std::int32_t& conn) {
     SocketCleanup();
 }
 
-void CommTrace(std::string_view line, AppendFile* trace) {
-    if (trace != nullptr) trace->WriteLine(line);
+void CommTrace(std::string_view line, TraceSink* trace) {
+    if (trace != nullptr) trace->TraceLine(line);
 }
 
-void CommWaitForData(std::int32_t& conn, std::int16_t seconds, AppendFile* trace) {
+void CommWaitForData(std::int32_t& conn, std::int16_t seconds, TraceSink* trace) {
     try {
         if (trace != nullptr)
             CommTrace("+ CommWaitForData called with mvarConn = " + std::to_string(conn), trace);
@@ -220,6 +220,12 @@ std::int32_t CommBytesReceived(std::int32_t& conn) {
     return count;
 }
 
+bool CommPeerHasClosed(std::int32_t& conn) {
+    char byte;
+    const ssize_t got = ::recv(conn, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
+
 void CommGetData(std::int32_t& conn, std::string& text, std::int32_t maximum) {
     // Larger maxima are reduced to the receive buffer; nothing asked for is
     // nothing read.
@@ -251,33 +257,28 @@ void CommGetData(std::int32_t& conn, std::string& text, std::int32_t maximum) {
     RaiseSocketError(code, "CommGetData", "CommGetData: ");
 }
 
+std::size_t CommSendSome(std::int32_t& conn, std::string_view text) {
+    if (text.empty()) return 0;
+    const ssize_t put = SendOnce(conn, text.data(), text.size());
+    if (put >= 0) return static_cast<std::size_t>(put);
+    const std::int32_t code = LastSocketError();
+    if (code == kWouldBlock) return 0;
+    RaiseSocketError(code, "CommSendData");
+}
+
 bool CommSendData(std::int32_t& conn, std::string_view text, const RestRefusedHook& restRefused) {
     if (text.empty()) return true;
-    const char* data = text.data();
-    std::size_t left = text.size();
-
-    ssize_t put = SendOnce(conn, data, left);
-    if (put < 0) {
-        const std::int32_t code = LastSocketError();
-        if (code == kWouldBlock) return false;
-        RaiseSocketError(code, "CommSendData");
-    }
+    std::size_t put = CommSendSome(conn, text);
     if (put == 0) return false;
 
     // Part of the text has gone: the rest must follow, since the caller would
     // otherwise send the whole text a second time.
-    data += put;
-    left -= static_cast<std::size_t>(put);
-    while (left > 0) {
-        put = SendOnce(conn, data, left);
+    text.remove_prefix(put);
+    while (!text.empty()) {
+        put = CommSendSome(conn, text);
         if (put > 0) {
-            data += put;
-            left -= static_cast<std::size_t>(put);
+            text.remove_prefix(put);
             continue;
-        }
-        if (put < 0) {
-            const std::int32_t code = LastSocketError();
-            if (code != kWouldBlock) RaiseSocketError(code, "CommSendData");
         }
         if (restRefused) restRefused();
         CommWaitToSend(conn, 1);

@@ -1,4 +1,4 @@
-#include "mailer/sending.hpp"
+#include "mailer/content.hpp"
 
 #include "common/file.hpp"
 #include "platform/registry.hpp"
@@ -69,15 +69,7 @@ std::string ContentTypeOf(std::string_view path) {
     return std::string(kUnknownType);
 }
 
-void SendAttachment(Exchange& exchange, const std::string& path, std::string_view mixBoundary) {
-    const std::string name = ShortName(path);
-    const std::string type = ContentTypeOf(path);
-    exchange.SendText("--" + std::string(mixBoundary) + "\r\n");
-    exchange.SendHeader("Content-Type", type + "; Name = \"" + name + "\"");
-    exchange.SendHeader("Content-Transfer-Encoding", "base64");
-    exchange.SendHeader("Content-Disposition", "attachment; FileName = \"" + name + "\"");
-    exchange.SendText("\r\n");
-
+void WriteFileAsBase64(DataSink& out, const std::string& path) {
     InputFile file(path);
     std::uint64_t remaining = file.Length();
     std::vector<std::uint8_t> block(kReadSize);
@@ -89,10 +81,9 @@ void SendAttachment(Exchange& exchange, const std::string& path, std::string_vie
         lines.clear();
         Base64EncodeLines(std::span(block).first(size), lines);
         for (std::size_t at = 0; at < lines.size(); at += kLineSize)
-            exchange.SendText(std::string_view(lines).substr(at, kLineSize));
+            out.Write(std::string_view(lines).substr(at, kLineSize));
         remaining -= size;
     }
-    exchange.SendText("\r\n");
 }
 
 }  // namespace quillpost

@@ -1,7 +1,8 @@
-// The server exchange over real loopback connections to the scripted peer:
-// how replies are collected and judged, how text goes out, and what the
-// trace file records.
-#include "mailer/exchange.hpp"
+// The SMTP session over real loopback connections to the scripted peer: how
+// replies are collected and judged, how text goes out, and what the trace
+// file records.
+#include "smtp/session.hpp"
+#include "mailer/content.hpp"
 
 #include "tests/support/error_of.hpp"
 #include "tests/support/scripted_peer.hpp"
@@ -54,28 +55,29 @@ public:
     ~EventsHook() { SetPendingEventsHook({}); }
 };
 
-// One exchange with the scripted peer, tracing into a file of its own.
+// One session with the scripted peer, tracing into a file of its own.
 class Conversation {
 public:
     explicit Conversation(float timeOut, int receiveBuffer = 0)
-        : peer(receiveBuffer), exchange(timeOut), tracePath(dir.file("trace.txt")) {}
+        : peer(receiveBuffer), exchange(timeOut, trace), tracePath(dir.file("trace.txt")) {}
 
     // Starts the peer's script, opens the trace and connects.
     void Begin() {
         peer.Start();
-        exchange.OpenTrace(tracePath);
+        trace.Open(tracePath);
         exchange.Open("127.0.0.1", peer.port());
     }
 
     // The whole trace so far (the trace is closed first).
     std::string Trace() {
-        exchange.CloseTrace();
+        trace.Close();
         return TempDir::read(tracePath);
     }
 
     TempDir dir;
     ScriptedPeer peer;
-    Exchange exchange;
+    quillpost::Trace trace;
+    Session exchange;
     std::string tracePath;
 };
 
@@ -146,7 +148,7 @@ TEST(WaitForResponse, AcceptsATwoLineReplySplitAtEveryBytePosition) {
         c.peer.Send("250 sender ok\r\n").Hold();
         c.Begin();
         c.exchange.WaitForResponse("250");
-        c.exchange.SendHeader("MAIL FROM:", "<a@b>");
+        c.exchange.SendText(HeaderLine("MAIL FROM:", "<a@b>"));
         c.exchange.WaitForResponse("250");
         const std::string trace = c.Trace();
         EXPECT_THAT(trace, HasSubstr("\r\n< " + reply + "\r\n"));
@@ -180,13 +182,25 @@ TEST(WaitForResponse, WaitsForALateSecondGreetingLine) {
     EXPECT_THAT(c.peer.Lines(), ElementsAre("HELO me"));
 }
 
-TEST(WaitForResponse, WaitsForTheLineFeedAfterTheCarriageReturn) {
+TEST(WaitForResponse, WaitsForTheLineFeedAndKeepsWhatFollowsForTheNextWait) {
     Conversation c(5);
     c.peer.SendInChunks("250 OK\r\n354 go\r\n", {7, 9}, Ms(200)).Hold();
     c.Begin();
+    EXPECT_EQ(c.exchange.WaitForResponse("250").text, "250 OK\r\n");
+    EXPECT_EQ(c.exchange.WaitForResponse("354").text, "354 go\r\n");
+    const std::string trace = c.Trace();
+    EXPECT_THAT(trace, HasSubstr("< 250 OK\r\n\r\n< 354 go\r\n\r\n"));
+}
+
+TEST(WaitForResponse, TwoRepliesInOneReadServeTwoWaits) {
+    Conversation c(5);
+    c.peer.Send("250-first\r\n250 second\r\n354 go\r\n").Hold();
+    c.Begin();
     c.exchange.WaitForResponse("250");
-    // The first reply took its line feed and whatever came with it.
-    EXPECT_THAT(c.Trace(), HasSubstr("< 250 OK\r\n354 go\r\n\r\n"));
+    c.exchange.WaitForResponse("354");
+    const std::string trace = c.Trace();
+    EXPECT_EQ(Count(trace, "+ Received "), 1u);
+    EXPECT_THAT(trace, HasSubstr("< 250-first\r\n250 second\r\n\r\n< 354 go\r\n\r\n"));
 }
 
 TEST(WaitForResponse, JudgesAWrongCodeOnlyOnceTheReplyIsWhole) {
@@ -322,7 +336,8 @@ TEST(WaitForResponse, AReplySentJustBeforeTheCloseIsAccepted) {
 // --- Refused replies ----------------------------------------------------------
 
 TEST(RaiseUnexpectedResponse, TakesTheCodeBeforeTheFirstBlank) {
-    Exchange exchange(5);
+    quillpost::Trace trace;
+    Session exchange(5, trace);
     struct Case {
         std::string reply;
         std::int32_t number;
@@ -355,10 +370,11 @@ TEST(RaiseUnexpectedResponse, TakesTheCodeBeforeTheFirstBlank) {
 TEST(RaiseUnexpectedResponse, TracesTheReplyFirst) {
     TempDir dir;
     const std::string path = dir.file("trace.txt");
-    Exchange exchange(5);
-    exchange.OpenTrace(path);
+    quillpost::Trace trace;
+    Session exchange(5, trace);
+    trace.Open(path);
     RaisedBy([&] { exchange.RaiseUnexpectedResponse("554 no\r\n"); });
-    exchange.CloseTrace();
+    trace.Close();
     EXPECT_EQ(TempDir::read(path), "< 554 no\r\n\r\n");
 }
 
@@ -390,7 +406,7 @@ TEST(SendText, KeepsTextUntilTheBufferFillsOrAReplyIsAwaited) {
     // 78-byte lines go out once 64 KiB have gathered.
     const std::string line(76, 'Q');
     std::size_t taken = 0;
-    while (taken < Exchange::kSendBuffer) {
+    while (taken < Session::kSendBuffer) {
         c.exchange.SendText(line + "\r\n");
         taken += 78;
     }
@@ -413,9 +429,9 @@ TEST(SendText, PutsExactlyTheTakenBytesOnTheWireInOrder) {
     };
     for (int i = 0; i < 3000; ++i) send("line " + std::to_string(i) + std::string(60, '=') + "\r\n");
     send("");
-    send(std::string(Exchange::kSendBuffer, 'L'));       // as large as the buffer: on its own
+    send(std::string(Session::kSendBuffer, 'L'));       // as large as the buffer: on its own
     send("after the large one\r\n");
-    send(std::string(3 * Exchange::kSendBuffer + 7, 'M'));
+    send(std::string(3 * Session::kSendBuffer + 7, 'M'));
     for (int i = 0; i < 1000; ++i) send(std::string(1, static_cast<char>('a' + i % 26)));
     send(std::string("\0\x01\xfe\xff", 4));
     send("<end>\r\n");
@@ -454,7 +470,7 @@ TEST(SendText, SmallTextsTimeOutWhereTheBufferIsWritten) {
     EXPECT_EQ(error->number(), 9997);
     // The text that failed was the one that filled the buffer, whose write
     // was refused.
-    const std::size_t linesPerBuffer = (Exchange::kSendBuffer + line.size() - 1) / line.size();
+    const std::size_t linesPerBuffer = (Session::kSendBuffer + line.size() - 1) / line.size();
     EXPECT_EQ((taken / line.size() + 1) % linesPerBuffer, 0u);
 }
 
@@ -508,11 +524,11 @@ TEST(SendHeader, FormsTheSameLineWithAndWithoutAFinalColon) {
     Conversation c(5);
     c.peer.ReadUntil("<end>");
     c.Begin();
-    c.exchange.SendHeader("MAIL FROM:", "<a@example.com>");
-    c.exchange.SendHeader("MAIL FROM", "<a@example.com>");
-    c.exchange.SendHeader("Subject", "two\r\nlines");
-    c.exchange.SendHeader("X-Empty", "");
-    c.exchange.SendHeader("X-Empty:", "");
+    c.exchange.SendText(HeaderLine("MAIL FROM:", "<a@example.com>"));
+    c.exchange.SendText(HeaderLine("MAIL FROM", "<a@example.com>"));
+    c.exchange.SendText(HeaderLine("Subject", "two\r\nlines"));
+    c.exchange.SendText(HeaderLine("X-Empty", ""));
+    c.exchange.SendText(HeaderLine("X-Empty:", ""));
     c.exchange.SendText("<end>");
     c.exchange.Flush();
     ASSERT_TRUE(c.peer.Finished());
@@ -523,23 +539,25 @@ TEST(SendHeader, FormsTheSameLineWithAndWithoutAFinalColon) {
 
 // --- Connection -------------------------------------------------------------
 
-TEST(ExchangeOpen, ARefusedConnectionRaisesItsCodeAndStaysClosed) {
-    Exchange exchange(5);
+TEST(SessionOpen, ARefusedConnectionRaisesItsCodeAndStaysClosed) {
+    quillpost::Trace trace;
+    Session exchange(5, trace);
     const Error error = RaisedBy([&] { exchange.Open("127.0.0.1", ScriptedPeer::UnusedPort()); });
     EXPECT_EQ(error.number(), 10061);
     EXPECT_EQ(error.description(), "Connection refused.");
     EXPECT_FALSE(exchange.Connected());
 }
 
-TEST(ExchangeOpen, AnUnknownHostRaisesTheLookupError) {
-    Exchange exchange(5);
+TEST(SessionOpen, AnUnknownHostRaisesTheLookupError) {
+    quillpost::Trace trace;
+    Session exchange(5, trace);
     const Error error = RaisedBy([&] { exchange.Open("", 25); });
     EXPECT_EQ(error.number(), 11001);
     EXPECT_EQ(error.description(), "Host not found.");
     EXPECT_FALSE(exchange.Connected());
 }
 
-TEST(ExchangeOpen, ConnectsAndCloses) {
+TEST(SessionOpen, ConnectsAndCloses) {
     Conversation c(5);
     c.peer.ReadToEnd();
     c.Begin();
@@ -553,33 +571,33 @@ TEST(ExchangeOpen, ConnectsAndCloses) {
 // --- Trace file -------------------------------------------------------------
 
 TEST(Trace, AnEmptyNameWritesNoTrace) {
-    Exchange exchange(5);
-    exchange.OpenTrace("");
-    EXPECT_EQ(exchange.mvarTraceFileNo(), nullptr);
-    exchange.WriteTrace("+ nowhere");
-    exchange.CloseTrace();
+    quillpost::Trace trace;
+    trace.Open("");
+    EXPECT_FALSE(trace.IsOpen());
+    trace.Write("+ nowhere");
+    trace.Close();
 }
 
 TEST(Trace, AFileInAMissingFolderRaisesTheFileError) {
     TempDir dir;
-    Exchange exchange(5);
-    const Error error = RaisedBy([&] { exchange.OpenTrace(dir.file("missing/trace.txt")); });
+    quillpost::Trace trace;
+    const Error error = RaisedBy([&] { trace.Open(dir.file("missing/trace.txt")); });
     EXPECT_EQ(error.number(), 76);
-    EXPECT_EQ(exchange.mvarTraceFileNo(), nullptr);
+    EXPECT_FALSE(trace.IsOpen());
 }
 
 TEST(Trace, AppendsLinesAsTheyAreAndKeepsEarlierTraces) {
     TempDir dir;
     const std::string path = dir.write("trace.txt", "earlier\r\n");
     for (const char* text : {"+ first", "+ second"}) {
-        Exchange exchange(5);
-        exchange.OpenTrace(path);
-        EXPECT_NE(exchange.mvarTraceFileNo(), nullptr);
-        exchange.WriteTrace(text);
-        exchange.WriteTrace("");
-        exchange.CloseTrace();
-        EXPECT_EQ(exchange.mvarTraceFileNo(), nullptr);
-        exchange.WriteTrace("+ after the close");
+        quillpost::Trace trace;
+        trace.Open(path);
+        EXPECT_TRUE(trace.IsOpen());
+        trace.Write(text);
+        trace.Write("");
+        trace.Close();
+        EXPECT_FALSE(trace.IsOpen());
+        trace.Write("+ after the close");
     }
     EXPECT_EQ(TempDir::read(path), "earlier\r\n+ first\r\n\r\n+ second\r\n\r\n");
 }
@@ -588,8 +606,9 @@ TEST(Trace, WithoutATraceTheWaitsStillWork) {
     ScriptedPeer peer;
     peer.Send("220 ready\r\n").ExpectLine("QUIT").Send("221 bye\r\n").Hold();
     peer.Start();
-    Exchange exchange(5);
-    exchange.OpenTrace("");
+    quillpost::Trace trace;
+    Session exchange(5, trace);
+    trace.Open("");
     exchange.Open("127.0.0.1", peer.port());
     exchange.WaitForResponse("220");
     exchange.SendText("QUIT\r\n");

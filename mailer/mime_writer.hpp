@@ -1,0 +1,50 @@
+// The MIME structure of one message: the MIME header lines that complete the
+// header block, the text and HTML bodies (alone, or both as alternatives),
+// and the attachment parts inside a mixed structure. One writer serves one
+// send and owns the two boundaries made for it.
+#pragma once
+
+#include "smtp/data_stream.hpp"
+
+#include <string>
+#include <string_view>
+
+namespace quillpost {
+
+// The boundary clock text: seconds since local midnight as a 32-bit float,
+// at most seven significant digits, the decimal point written as "_".
+std::string BoundaryClockText(float secondsSinceMidnight);
+
+class MimeWriter {
+public:
+    // Makes the boundaries from the local clock, the alternative one first.
+    explicit MimeWriter(DataSink& out);
+
+    // Both boundaries begin with two hyphens of their own, so every
+    // delimiter line begins with four.
+    const std::string& MixBoundary() const { return mix_; }
+    const std::string& AltBoundary() const { return alt_; }
+
+    // The MIME header lines and the bodies; an empty body has no part. With
+    // attachments to follow, everything goes inside a mixed structure whose
+    // first part holds the bodies.
+    void WriteBodies(std::string_view text, std::string_view html, bool attachmentsFollow);
+    // One attachment part: delimiter, three header lines, the file in Base64.
+    void WriteAttachment(const std::string& path);
+    // Closes the mixed structure, when there is one.
+    void Close();
+
+private:
+    void Header(std::string_view name, std::string_view value);
+    // The lines of a body text: every carriage return and line feed, alone
+    // or as a pair, ends a line, and every line goes out with a full line
+    // break.
+    void BodyLines(std::string_view body);
+
+    DataSink& out_;
+    std::string alt_;
+    std::string mix_;
+    bool mixed_ = false;
+};
+
+}  // namespace quillpost

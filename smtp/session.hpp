@@ -1,0 +1,98 @@
+// One SMTP session with the server: one operation per command, each waiting
+// for the one reply code it accepts, over a byte stream. Every byte of the
+// conversation goes out through SendText and every reply is awaited with
+// WaitForResponse, both bounded by the message's TimeOut and recorded in the
+// trace. The session also keeps what the server said about itself.
+#pragma once
+
+#include "platform/clock.hpp"
+#include "smtp/reply_reader.hpp"
+#include "smtp/trace.hpp"
+#include "transport/byte_stream.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace quillpost {
+
+// What the server said about itself.
+struct ServerInfo {
+    Reply greeting;  // the 220 reply on connecting
+    Reply hello;     // the 250 reply to HELO
+};
+
+class Session {
+public:
+    // `timeOut` is the message's TimeOut in seconds; `trace` must outlive
+    // the session.
+    Session(float timeOut, Trace& trace);
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // The clock for elapsed times; the steady clock unless changed. The
+    // clock must outlive the session.
+    void SetClock(const Clock& clock) { clock_ = &clock; }
+
+    // Outgoing text is collected up to this size before it is written.
+    static constexpr std::size_t kSendBuffer = 64 * 1024;
+    // A reply that grows past this size without completing is refused ...
+    static constexpr std::size_t kReplyLimit = 64 * 1024;
+    // ... showing this much of its beginning.
+    static constexpr std::size_t kReplyShown = 1024;
+
+    // Connects (CommOpen, or the thread's connector). Raises the
+    // transport's error and stays closed.
+    void Open(const std::string& server, std::int16_t port);
+    bool Connected() const { return stream_ != nullptr; }
+    // Closes the connection; text that SendText took but no Flush wrote is
+    // dropped, and so is any reply not yet read. Never raises.
+    void Close() noexcept;
+
+    // The commands, each with the reply it waits for.
+    void Greeting();                           // 220
+    void Hello(std::string_view domain);       // HELO, 250
+    void MailFrom(std::string_view address);   // MAIL FROM, 250
+    void RcptTo(std::string_view address);     // RCPT TO, 250
+    void Data();                               // data, 354
+    void EndOfData();                          // line break, ".", 250
+    void Quit();                               // quit; its reply is not read
+
+    const ServerInfo& Server() const { return server_; }
+
+    // Takes `text` for the connection (traced at once); it goes out when the
+    // buffer fills, before the next wait for a reply, or on Flush.
+    void SendText(std::string_view text);
+    // Hands every buffered byte to the connection.
+    void Flush();
+    // Waits for the next reply and returns it when it begins with
+    // `expected`; raises 9998 when none comes in time and the reply's error
+    // (ServerReplyError) when it begins otherwise.
+    Reply WaitForResponse(std::string_view expected);
+    // Traces the refused reply and raises its error.
+    [[noreturn]] void RaiseUnexpectedResponse(std::string_view reply);
+
+private:
+    float Elapsed(double start) const;
+    // Hands `text` to the connection, waiting while it cannot take it.
+    void Deliver(std::string_view text);
+    // One pass of a reply wait: wait up to a second, then read what came.
+    void ReadPass();
+
+    float timeOut_;
+    Trace& trace_;
+    const Clock* clock_ = &SteadyClock();
+    std::unique_ptr<ByteStream> stream_;
+    std::string pending_;  // text taken by SendText, not yet on the wire
+    ReplyReader replies_;
+    ServerInfo server_;
+};
+
+// Where sessions of the calling thread get their connection: a plain socket
+// unless a host or a test installs a connector of its own (an empty
+// function restores the socket).
+void SetConnectorForThisThread(Connector connector);
+
+}  // namespace quillpost

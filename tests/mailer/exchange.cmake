@@ -1,1 +1,0 @@
-qp_test(exchange_test ${CMAKE_CURRENT_LIST_DIR}/exchange_test.cpp)
