@@ -149,9 +149,20 @@ std::string_view SocketErrorText(std::int32_t code) noexcept {
     return {};
 }
 
-Error SocketError(std::int32_t code, std::string_view operation) {
-    if (code == 0) return make_error(Err::UnknownError, operation);
-    return Error(code, std::string(SocketErrorText(code)));
+Error SocketError(std::int32_t code, std::string_view operation, bool named) {
+    const ErrorInfo& unknown = error_info(Err::UnknownError);
+    std::string text;
+    if (named) {
+        text.assign(operation);
+        text += ": ";
+    }
+    if (code == 0) {
+        text += unknown.description;
+        text += operation;
+        return Error(unknown.number, std::move(text));
+    }
+    text += SocketErrorText(code);
+    return Error(code, std::move(text));
 }
 
 Error ErrorFromCurrentException() {

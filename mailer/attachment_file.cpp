@@ -1,4 +1,4 @@
-#include "mailer/content.hpp"
+#include "mailer/attachment_file.hpp"
 
 #include "common/file.hpp"
 #include "platform/registry.hpp"

@@ -1,5 +1,5 @@
 #include <quillpost/detail/date.hpp>
-#include "mailer/content.hpp"
+#include "mailer/header_block.hpp"
 #include "platform/local_time.hpp"
 
 #include <cstdio>

@@ -1,5 +1,6 @@
 #include <quillpost/detail/errors.hpp>
-#include "mailer/content.hpp"
+#include "mailer/attachment_file.hpp"
+#include "mailer/header_block.hpp"
 
 namespace quillpost {
 

@@ -1,7 +1,7 @@
 #include <quillpost/detail/errors.hpp>
 #include <quillpost/message.hpp>
 
-#include "mailer/content.hpp"
+#include "mailer/header_block.hpp"
 #include "mailer/mime_writer.hpp"
 #include "platform/local_time.hpp"
 #include "smtp/data_stream.hpp"

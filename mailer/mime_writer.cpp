@@ -1,6 +1,7 @@
 #include "mailer/mime_writer.hpp"
 
-#include "mailer/content.hpp"
+#include "mailer/attachment_file.hpp"
+#include "mailer/header_block.hpp"
 #include "platform/local_time.hpp"
 
 #include <cmath>

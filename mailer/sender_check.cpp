@@ -1,5 +1,7 @@
 #include <quillpost/detail/errors.hpp>
-#include "mailer/content.hpp"
+#include <quillpost/message.hpp>
+
+#include "mailer/attachment_file.hpp"
 
 #include "platform/registry.hpp"
 

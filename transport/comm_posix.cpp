@@ -25,15 +25,10 @@ constexpr std::int32_t kWouldBlock = 10035;
 constexpr std::int32_t kReceiveBuffer = 2048;
 
 // Raises the recorded socket error of `operation`: its code and text, or
-// 9999 naming the operation when no code was recorded; `prefix` goes in
-// front of the description.
-[[noreturn]] void RaiseSocketError(std::int32_t code, std::string_view operation,
-                                   std::string_view prefix = {}) {
-    Error error = SocketError(code, operation);
-    if (prefix.empty()) throw error;
-    std::string text(prefix);
-    text += error.description();
-    throw Error(error.number(), std::move(text));
+// 9999 naming the operation when no code was recorded; when `named`, the
+// description begins with the operation's name.
+[[noreturn]] void RaiseSocketError(std::int32_t code, std::string_view operation, bool named = false) {
+    throw SocketError(code, operation, named);
 }
 
 // One readiness check of `fd` for reading or writing, bounded by `seconds`:
@@ -214,7 +209,7 @@ std::int32_t CommBytesReceived(std::int32_t& conn) {
     int count = 0;
     if (::ioctl(conn, FIONREAD, &count) != 0) {
         RecordErrno(errno);
-        RaiseSocketError(LastSocketError(), "CommBytesReceived", "CommBytesReceived: ");
+        RaiseSocketError(LastSocketError(), "CommBytesReceived", true);
     }
     RecordSocketError(0);
     return count;
@@ -254,7 +249,7 @@ void CommGetData(std::int32_t& conn, std::string& text, std::int32_t maximum) {
         text.clear();
         return;
     }
-    RaiseSocketError(code, "CommGetData", "CommGetData: ");
+    RaiseSocketError(code, "CommGetData", true);
 }
 
 std::size_t CommSendSome(std::int32_t& conn, std::string_view text) {

@@ -1,7 +1,8 @@
 // The pieces of the header block that need no server: quoting, the date text
 // and its zone, short names, content types and boundaries.
 #include <quillpost/detail/date.hpp>
-#include "mailer/content.hpp"
+#include "mailer/attachment_file.hpp"
+#include "mailer/header_block.hpp"
 #include "mailer/mime_writer.hpp"
 #include "platform/local_time.hpp"
 #include "platform/registry.hpp"

@@ -2,7 +2,7 @@
 // replies are collected and judged, how text goes out, and what the trace
 // file records.
 #include "smtp/session.hpp"
-#include "mailer/content.hpp"
+#include "mailer/header_block.hpp"
 
 #include "tests/support/error_of.hpp"
 #include "tests/support/scripted_peer.hpp"

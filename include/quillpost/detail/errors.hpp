@@ -71,8 +71,9 @@ Error ServerReplyError(std::string_view reply);
 
 // The error for a socket failure of `operation`: the socket code with its
 // text, or 9999 "Unknown error occurred in " and the operation's name when
-// no code was recorded (0).
-Error SocketError(std::int32_t code, std::string_view operation);
+// no code was recorded (0). When `named`, the description begins with the
+// operation's name and ": " ("CommGetData: Connection reset by peer.").
+Error SocketError(std::int32_t code, std::string_view operation, bool named = false);
 
 // The text of a socket error code, with its final full stop; empty for a
 // code that the table lacks.

@@ -1,5 +1,5 @@
-// The content of a message as it goes into the data section: the header
-// block and the helpers that the header block and the MIME writer share.
+// The header block of a message as it goes into the data section, and the
+// header line that the MIME writer shares.
 #pragma once
 
 #include "smtp/data_stream.hpp"
@@ -13,8 +13,6 @@
 
 namespace quillpost {
 
-class RegistryKey;
-
 // One header line: the name, ": " and the value, or one blank and the value
 // when the name already ends with a colon, then a line break. The value goes
 // out unchanged.
@@ -27,18 +25,6 @@ std::string FormatAddress(std::string_view name);
 std::string DateText(double dateTime, std::int32_t offsetMinutes);
 // The header block, from "Reply-To" to the extra header lines.
 void WriteHeaderBlock(Message& message, DataSink& out);
-
-// The part of a path after its last backslash, else after its last slash.
-std::string ShortName(std::string_view path);
-// The content type registered for the path's extension, or
-// "application/unknown".
-std::string ContentTypeOf(std::string_view path);
-// The whole file as Base64 lines of 76 characters.
-void WriteFileAsBase64(DataSink& out, const std::string& path);
-
-// Reads a registry value as text or a 32-bit number: 0 on success, the
-// platform's status when it cannot be read, -1 for a value of another type.
-std::int32_t ReadRegistryValue(const RegistryKey& key, std::string_view valueName, Variant& value);
 
 // Raises 9993 when a value that becomes part of a header line or an SMTP
 // command holds a carriage return or a line feed.
