@@ -1,7 +1,6 @@
 #include <quillpost/detail/errors.hpp>
 
 #include <array>
-#include <charconv>
 #include <exception>
 #include <new>
 #include <string>
@@ -105,16 +104,15 @@ constexpr std::array kSocketErrors{
     SocketErrorRow{11004, "WSANO_DATA", "Valid name, no data record of requested type."},
 };
 
-// The code before the first blank of a refused reply: a whole decimal number
-// with an optional sign that fits 16 bits, else 0.
-std::int16_t ReplyCode(std::string_view text) {
-    const bool plus = !text.empty() && text.front() == '+';
-    if (plus) text.remove_prefix(1);
-    if (text.empty() || text.front() == '+' || (plus && text.front() == '-')) return 0;
-    std::int16_t code = 0;
-    const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), code);
-    if (failure != std::errc() || end != text.data() + text.size()) return 0;
-    return code;
+// RFC 5321 4.2: a reply code is three digits, the first 2 to 5. The code of
+// a refused reply counts only when a blank follows it; anything else (no
+// code, a sign, a fourth digit, a hyphen) leaves the reply without one.
+std::int32_t ReplyCode(std::string_view reply) {
+    if (reply.size() < 4 || reply[3] != ' ') return 0;
+    if (reply[0] < '2' || reply[0] > '5') return 0;
+    for (std::size_t i = 1; i < 3; ++i)
+        if (reply[i] < '0' || reply[i] > '9') return 0;
+    return (reply[0] - '0') * 100 + (reply[1] - '0') * 10 + (reply[2] - '0');
 }
 
 }  // namespace
@@ -135,9 +133,8 @@ Error make_error(Err id, std::string_view detail) {
 void raise(Err id, std::string_view detail) { throw make_error(id, detail); }
 
 Error ServerReplyError(std::string_view reply) {
-    const std::size_t blank = reply.find(' ');
-    const std::int16_t code = blank == std::string_view::npos ? 0 : ReplyCode(reply.substr(0, blank));
-    if (code != 0) return Error(9000 + code, std::string(reply.substr(blank + 1)));
+    const std::int32_t code = ReplyCode(reply);
+    if (code != 0) return Error(9000 + code, std::string(reply.substr(4)));
     return make_error(Err::UnexpectedResponse, reply);
 }
 

@@ -16,6 +16,13 @@ bool IsContinuationLine(std::string_view line) {
 
 }  // namespace
 
+bool Reply::Is(std::string_view code) const {
+    if (!text.starts_with(code)) return false;
+    if (text.size() == code.size()) return true;
+    const char next = text[code.size()];
+    return next == ' ' || next == '-' || next == '\r' || next == '\n';
+}
+
 std::vector<std::string_view> Reply::Lines() const {
     std::vector<std::string_view> lines;
     std::string_view rest = text;

@@ -16,8 +16,9 @@ namespace quillpost {
 struct Reply {
     std::string text;
 
-    // True when the reply begins with `code` ("250").
-    bool Begins(std::string_view code) const { return text.starts_with(code); }
+    // True when the reply carries `code` ("250"): the code, then a blank, a
+    // hyphen, a line break or nothing more ("2500" is another code).
+    bool Is(std::string_view code) const;
     // The text of each line after its code and the hyphen or blank that
     // follows it, without the line break ("250-SIZE 1000" gives "SIZE 1000").
     std::vector<std::string_view> Lines() const;

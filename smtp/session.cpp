@@ -31,29 +31,29 @@ void Session::Close() noexcept {
 void Session::Greeting() { server_.greeting = WaitForResponse("220"); }
 
 void Session::Hello(std::string_view domain) {
-    SendText("HELO " + std::string(domain) + "\r\n");
+    Command("HELO " + std::string(domain) + "\r\n");
     server_.hello = WaitForResponse("250");
 }
 
 void Session::MailFrom(std::string_view address) {
-    SendText("MAIL FROM: <" + std::string(address) + ">\r\n");
+    Command("MAIL FROM: <" + std::string(address) + ">\r\n");
     WaitForResponse("250");
 }
 
 void Session::RcptTo(std::string_view address) {
-    SendText("RCPT TO: <" + std::string(address) + ">\r\n");
+    Command("RCPT TO: <" + std::string(address) + ">\r\n");
     WaitForResponse("250");
 }
 
 void Session::Data() {
-    SendText("data\r\n");
+    Command("data\r\n");
     WaitForResponse("354");
 }
 
 void Session::EndOfData() {
     // The data already ends with a line break; this one adds an empty line,
     // and the lone period on its own line ends the data.
-    SendText("\r\n");
+    Command("\r\n");
     SendText(".\r\n");
     WaitForResponse("250");
 }
@@ -61,6 +61,15 @@ void Session::EndOfData() {
 void Session::Quit() {
     SendText("quit\r\n");
     Flush();
+}
+
+void Session::Command(std::string_view line) {
+    // Commands go one at a time, so every reply answers the command before
+    // it; a reply already waiting answers nothing the session asked, and
+    // taking it for the answer to this command would put the conversation
+    // out of step (a server that says "250" before the data has ended).
+    if (!replies_.Empty()) RaiseUnexpectedResponse(replies_.TakeAll().text);
+    SendText(line);
 }
 
 float Session::Elapsed(double start) const { return static_cast<float>(clock_->Seconds() - start); }
@@ -141,7 +150,7 @@ Reply Session::WaitForResponse(std::string_view expected) {
         }
         if (!reply && Elapsed(start) > timeOut_) reply = replies_.TakeAll();
         if (reply) {
-            if (!reply->Begins(expected)) RaiseUnexpectedResponse(reply->text);
+            if (!reply->Is(expected)) RaiseUnexpectedResponse(reply->text);
             trace_.Write("< ", reply->text);
             return std::move(*reply);
         }

@@ -75,6 +75,8 @@ public:
     [[noreturn]] void RaiseUnexpectedResponse(std::string_view reply);
 
 private:
+    // Sends a command line, refusing a reply that came unasked.
+    void Command(std::string_view line);
     float Elapsed(double start) const;
     // Hands `text` to the connection, waiting while it cannot take it.
     void Deliver(std::string_view text);

@@ -44,8 +44,13 @@ TEST(DataStream, DoublesEveryLeadingPeriodAndEndsWithTheLonePeriod) {
 TEST(Reply, LinesDropTheCodeAndTheSeparator) {
     const Reply reply{"250-mail.example\r\n250-SIZE 1000\r\n250 8BITMIME\r\n"};
     EXPECT_EQ(reply.Lines(), (std::vector<std::string_view>{"mail.example", "SIZE 1000", "8BITMIME"}));
-    EXPECT_TRUE(reply.Begins("250"));
-    EXPECT_FALSE(reply.Begins("220"));
+    struct Case {
+        std::string text;
+        bool is250;
+    };
+    for (const Case& c : std::vector<Case>{{"250 ok\r\n", true}, {"250-a\r\n250 b\r\n", true}, {"250\r\n", true},
+                                           {"250", true}, {"2500 ok\r\n", false}, {"220 hi\r\n", false}})
+        EXPECT_EQ(Reply{c.text}.Is("250"), c.is250) << c.text;
 }
 
 }  // namespace

@@ -63,10 +63,11 @@ Error make_error(Err id, std::string_view detail = {});
 
 [[noreturn]] void raise(Err id, std::string_view detail = {});
 
-// The error for a reply the conversation did not expect: 9000 + the code
-// before the reply's first blank with the rest of the reply as description,
-// or 9999 "Unexpected response from server: " and the whole reply when that
-// code is no number of 16 bits other than 0.
+// The error for a reply the conversation did not expect: 9000 + its code
+// with the rest of the reply after the blank that follows the code as
+// description, or 9999 "Unexpected response from server: " and the whole
+// reply when it does not begin with a reply code (a digit 2 to 5, two more
+// digits) and a blank. Never 0 or any number other than these.
 Error ServerReplyError(std::string_view reply);
 
 // The error for a socket failure of `operation`: the socket code with its
