@@ -1,4 +1,4 @@
-#include "common/file.hpp"
+#include "platform/file.hpp"
 #include "tests/support/temp_dir.hpp"
 
 #include <quillpost/error.hpp>

@@ -1,5 +1,5 @@
 #include <quillpost/detail/errors.hpp>
-#include "common/file.hpp"
+#include "platform/file.hpp"
 
 #include <quillpost/error.hpp>
 
