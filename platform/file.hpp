@@ -22,6 +22,12 @@ namespace quillpost {
 // Raises the file layer's error for a failed read or write; `err` as above.
 [[noreturn]] void RaiseIoError(int err);
 
+// The whole of a small file, for settings and tables read at every use. Never
+// raises and never waits: a missing or unreadable file, and anything that is
+// not a regular file (a folder, or a pipe in place of the file, which must not
+// hold up the sender), reads as the empty text.
+std::string ReadSmallFile(const std::string& path);
+
 // A file opened for reading; closed by the destructor on every way out.
 class InputFile {
 public:

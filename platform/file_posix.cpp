@@ -53,6 +53,31 @@ void RaiseIoError(int err) {
     raise(Err::DeviceIOError);
 }
 
+std::string ReadSmallFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return {};
+    std::string text;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        // Read straight into the text, sized by the file; a file that grows
+        // meanwhile is read to its end all the same.
+        std::size_t used = 0;
+        text.resize(static_cast<std::size_t>(st.st_size) + 1);
+        while (true) {
+            if (used == text.size()) text.resize(text.size() * 2);
+            const ssize_t got = ::read(fd, text.data() + used, text.size() - used);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) {
+                text.resize(got < 0 ? 0 : used);
+                break;
+            }
+            used += static_cast<std::size_t>(got);
+        }
+    }
+    ::close(fd);
+    return text;
+}
+
 InputFile::InputFile(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) RaiseOpenError(errno, path);
