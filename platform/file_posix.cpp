@@ -31,6 +31,21 @@ int MoveAboveStandardStreams(int fd) {
     return moved;
 }
 
+// Opens `path` with `flags` (new files get mode 0644), clear of the standard
+// streams; a folder is refused with 75, every other failure raised by its errno.
+int OpenFile(const std::string& path, int flags) {
+    int fd = ::open(path.c_str(), flags, 0644);
+    if (fd < 0) RaiseOpenError(errno, path);
+    fd = MoveAboveStandardStreams(fd);
+    if (fd < 0) RaiseOpenError(errno, path);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        raise(Err::PathFileAccessError);
+    }
+    return fd;
+}
+
 }  // namespace
 
 void RaiseOpenError(int err, const std::string& path) {
@@ -78,18 +93,7 @@ std::string ReadSmallFile(const std::string& path) {
     return text;
 }
 
-InputFile::InputFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) RaiseOpenError(errno, path);
-    fd = MoveAboveStandardStreams(fd);
-    if (fd < 0) RaiseOpenError(errno, path);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        raise(Err::PathFileAccessError);
-    }
-    fd_ = fd;
-}
+InputFile::InputFile(const std::string& path) : fd_(OpenFile(path, O_RDONLY | O_CLOEXEC)) {}
 
 InputFile::~InputFile() {
     if (fd_ >= 0) ::close(fd_);
@@ -118,17 +122,8 @@ void InputFile::ReadExactly(std::span<std::uint8_t> buffer) {
     }
 }
 
-AppendFile::AppendFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) RaiseOpenError(errno, path);
-    fd = MoveAboveStandardStreams(fd);
-    if (fd < 0) RaiseOpenError(errno, path);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        raise(Err::PathFileAccessError);
-    }
-    fd_ = fd;
+AppendFile::AppendFile(const std::string& path)
+    : fd_(OpenFile(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC)) {
     buffer_.reserve(kAppendBuffer);
 }
 
