@@ -1,7 +1,7 @@
 #include <quillpost/detail/errors.hpp>
 #include <quillpost/collections.hpp>
 
-#include "common/file.hpp"
+#include "platform/file.hpp"
 
 namespace quillpost {
 

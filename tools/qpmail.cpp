@@ -1,10 +1,10 @@
 // qpmail: sends one message from the command line through the component.
+#include "process.hpp"
 #include "qpmail_options.hpp"
 
 #include <quillpost/error.hpp>
 #include <quillpost/message.hpp>
 
-#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -40,8 +40,7 @@ int Run(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A server that drops the connection must end in an error report, never
-    // in the signal that a write to a closed socket raises.
-    std::signal(SIGPIPE, SIG_IGN);
+    // A server that drops the connection must end in an error report.
+    qpmail::ReportBrokenConnectionsAsErrors();
     return Run(std::vector<std::string>(argv + 1, argv + argc));
 }

@@ -4,12 +4,19 @@
 
 #include <cstdint>
 
-// Exported from the shared library; everything else in it stays hidden.
+// Exported from the shared library; everything else in it stays hidden
+// (a DLL exports nothing unless told to).
+#if defined(_WIN32)
+#define UNINST_EXPORT __declspec(dllexport)
+#else
 #define UNINST_EXPORT __attribute__((visibility("default")))
+#endif
 
 // The uninstaller's hook convention has the called function remove its
 // arguments from the stack; only 32-bit x86 tells the two conventions apart.
-#if defined(__i386__)
+#if defined(_WIN32) && !defined(_WIN64)
+#define UNINST_CALL __stdcall
+#elif defined(__i386__)
 #define UNINST_CALL __attribute__((stdcall))
 #else
 #define UNINST_CALL

@@ -1,4 +1,4 @@
-#include "common/file.hpp"
+#include "platform/file.hpp"
 #include "tests/support/temp_dir.hpp"
 
 #include <quillpost/error.hpp>
@@ -99,4 +99,24 @@ TEST(AppendFileWrite, FullDiskIsReportedWhenFlushed) {
     } catch (const Error& e) {
         EXPECT_EQ(e.number(), 61);
     }
+}
+
+TEST(ReadSmallFile, GivesARegularFileWholeAndAnythingElseAsNothing) {
+    TempDir dir;
+    const std::string binary("a\0\r\n\xFF", 5);
+    const std::string large(200000, 'q');
+    const std::string fifo = dir.file("pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::string path;
+        std::string content;
+    } cases[] = {
+        {dir.write("binary.bin", binary), binary},
+        {dir.write("large.txt", large), large},
+        {dir.write("empty.txt", ""), ""},
+        {dir.file("missing.txt"), ""},
+        {dir.path(), ""},
+        {fifo, ""},  // nobody writes to it: reading must not wait
+    };
+    for (const auto& c : cases) EXPECT_EQ(ReadSmallFile(c.path), c.content) << c.path;
 }

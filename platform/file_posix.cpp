@@ -1,5 +1,5 @@
 #include <quillpost/detail/errors.hpp>
-#include "common/file.hpp"
+#include "platform/file.hpp"
 
 #include <quillpost/error.hpp>
 
@@ -31,6 +31,21 @@ int MoveAboveStandardStreams(int fd) {
     return moved;
 }
 
+// Opens `path` with `flags` (new files get mode 0644), clear of the standard
+// streams; a folder is refused with 75, every other failure raised by its errno.
+int OpenFile(const std::string& path, int flags) {
+    int fd = ::open(path.c_str(), flags, 0644);
+    if (fd < 0) RaiseOpenError(errno, path);
+    fd = MoveAboveStandardStreams(fd);
+    if (fd < 0) RaiseOpenError(errno, path);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        raise(Err::PathFileAccessError);
+    }
+    return fd;
+}
+
 }  // namespace
 
 void RaiseOpenError(int err, const std::string& path) {
@@ -53,18 +68,32 @@ void RaiseIoError(int err) {
     raise(Err::DeviceIOError);
 }
 
-InputFile::InputFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) RaiseOpenError(errno, path);
-    fd = MoveAboveStandardStreams(fd);
-    if (fd < 0) RaiseOpenError(errno, path);
+std::string ReadSmallFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return {};
+    std::string text;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        raise(Err::PathFileAccessError);
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        // Read straight into the text, sized by the file; a file that grows
+        // meanwhile is read to its end all the same.
+        std::size_t used = 0;
+        text.resize(static_cast<std::size_t>(st.st_size) + 1);
+        while (true) {
+            if (used == text.size()) text.resize(text.size() * 2);
+            const ssize_t got = ::read(fd, text.data() + used, text.size() - used);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) {
+                text.resize(got < 0 ? 0 : used);
+                break;
+            }
+            used += static_cast<std::size_t>(got);
+        }
     }
-    fd_ = fd;
+    ::close(fd);
+    return text;
 }
+
+InputFile::InputFile(const std::string& path) : fd_(OpenFile(path, O_RDONLY | O_CLOEXEC)) {}
 
 InputFile::~InputFile() {
     if (fd_ >= 0) ::close(fd_);
@@ -93,17 +122,8 @@ void InputFile::ReadExactly(std::span<std::uint8_t> buffer) {
     }
 }
 
-AppendFile::AppendFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) RaiseOpenError(errno, path);
-    fd = MoveAboveStandardStreams(fd);
-    if (fd < 0) RaiseOpenError(errno, path);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        raise(Err::PathFileAccessError);
-    }
-    fd_ = fd;
+AppendFile::AppendFile(const std::string& path)
+    : fd_(OpenFile(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC)) {
     buffer_.reserve(kAppendBuffer);
 }
 
