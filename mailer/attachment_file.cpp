@@ -1,9 +1,10 @@
 #include "mailer/attachment_file.hpp"
 
-#include "common/file.hpp"
+#include "platform/file.hpp"
 #include "platform/registry.hpp"
 
 #include <quillpost/base64.hpp>
+#include <quillpost/variant.hpp>
 
 #include <array>
 #include <vector>
@@ -27,33 +28,6 @@ std::string ShortName(std::string_view path) {
     auto cut = path.find_last_of('\\');
     if (cut == std::string_view::npos) cut = path.find_last_of('/');
     return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
-}
-
-std::int32_t ReadRegistryValue(const RegistryKey& key, std::string_view valueName, Variant& value) {
-    std::uint32_t type = kRegNone;
-    std::uint32_t size = 0;
-    const std::int32_t status = key.QueryValue(valueName, type, size);
-    if (status != kRegSuccess) return status;
-    if (type == kRegSz) {
-        std::string data;
-        const std::int32_t read = key.ReadValue(valueName, size, data);
-        if (read != kRegSuccess) {
-            value = Variant();
-            return read;
-        }
-        // The stored text ends at its terminating NUL.
-        const auto nul = data.find('\0');
-        if (nul != std::string::npos) data.resize(nul);
-        value = std::move(data);
-        return read;
-    }
-    if (type == kRegDword) {
-        std::uint32_t number = 0;
-        const std::int32_t read = key.ReadDword(valueName, number);
-        if (read == kRegSuccess) value = static_cast<std::int32_t>(number);
-        return read;
-    }
-    return -1;
 }
 
 std::string ContentTypeOf(std::string_view path) {

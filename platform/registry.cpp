@@ -1,6 +1,8 @@
 #include <quillpost/detail/text.hpp>
 #include "platform/registry.hpp"
 
+#include <quillpost/variant.hpp>
+
 #include "platform/file.hpp"
 #include "platform/media_types.hpp"
 #include "platform/registry_file.hpp"
@@ -113,6 +115,33 @@ std::int32_t RegistryKey::ReadDword(std::string_view valueName, std::uint32_t& v
     for (std::size_t i = 0; i < bytes.size(); ++i)
         value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
     return kRegSuccess;
+}
+
+std::int32_t ReadRegistryValue(const RegistryKey& key, std::string_view valueName, Variant& value) {
+    std::uint32_t type = kRegNone;
+    std::uint32_t size = 0;
+    const std::int32_t status = key.QueryValue(valueName, type, size);
+    if (status != kRegSuccess) return status;
+    if (type == kRegSz) {
+        std::string data;
+        const std::int32_t read = key.ReadValue(valueName, size, data);
+        if (read != kRegSuccess) {
+            value = Variant();
+            return read;
+        }
+        // The stored text ends at its terminating NUL.
+        const auto nul = data.find('\0');
+        if (nul != std::string::npos) data.resize(nul);
+        value = std::move(data);
+        return read;
+    }
+    if (type == kRegDword) {
+        std::uint32_t number = 0;
+        const std::int32_t read = key.ReadDword(valueName, number);
+        if (read == kRegSuccess) value = static_cast<std::int32_t>(number);
+        return read;
+    }
+    return -1;
 }
 
 }  // namespace quillpost

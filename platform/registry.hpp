@@ -91,4 +91,10 @@ private:
     std::map<std::string, Value> values_;  // by lower-case name; "" is the default value
 };
 
+class Variant;
+
+// Reads a registry value as text or a 32-bit number: 0 on success, the
+// platform's status when it cannot be read, -1 for a value of another type.
+std::int32_t ReadRegistryValue(const RegistryKey& key, std::string_view valueName, Variant& value);
+
 }  // namespace quillpost

@@ -3,7 +3,7 @@
 // step, "> " for text sent and "< " for a reply; no time stamps.
 #pragma once
 
-#include "common/file.hpp"
+#include "platform/file.hpp"
 #include "transport/trace_sink.hpp"
 
 #include <memory>

@@ -1,6 +1,6 @@
 // The Comm operations over real loopback connections to the scripted peer.
 #include "transport/comm.hpp"
-#include "common/file.hpp"
+#include "platform/file.hpp"
 #include "transport/byte_stream.hpp"
 #include "transport/wsksock.hpp"
 
