@@ -1,5 +1,5 @@
-#include <quillpost/detail/errors.hpp>
 #include <quillpost/collections.hpp>
+#include <quillpost/detail/errors.hpp>
 
 namespace quillpost {
 

@@ -1,6 +1,6 @@
 #include <quillpost/detail/date.hpp>
-#include <quillpost/detail/text.hpp>
 #include <quillpost/detail/errors.hpp>
+#include <quillpost/detail/text.hpp>
 #include <quillpost/variant.hpp>
 
 #include <charconv>

@@ -1,5 +1,7 @@
-#include <quillpost/detail/date.hpp>
 #include "mailer/header_block.hpp"
+
+#include <quillpost/detail/date.hpp>
+
 #include "platform/local_time.hpp"
 
 #include <cstdio>

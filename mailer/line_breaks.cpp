@@ -1,5 +1,7 @@
-#include <quillpost/detail/errors.hpp>
 #include "mailer/attachment_file.hpp"
+
+#include <quillpost/detail/errors.hpp>
+
 #include "mailer/header_block.hpp"
 
 namespace quillpost {

@@ -1,6 +1,6 @@
-#include <quillpost/detail/text.hpp>
-#include <quillpost/detail/errors.hpp>
 #include <quillpost/cgi_context.hpp>
+#include <quillpost/detail/errors.hpp>
+#include <quillpost/detail/text.hpp>
 
 #include <cstdlib>
 

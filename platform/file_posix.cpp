@@ -1,6 +1,6 @@
-#include <quillpost/detail/errors.hpp>
 #include "platform/file.hpp"
 
+#include <quillpost/detail/errors.hpp>
 #include <quillpost/error.hpp>
 
 #include <cerrno>

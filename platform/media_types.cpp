@@ -1,5 +1,6 @@
-#include <quillpost/detail/text.hpp>
 #include "platform/media_types.hpp"
+
+#include <quillpost/detail/text.hpp>
 
 #include <cstddef>
 

@@ -1,6 +1,6 @@
-#include <quillpost/detail/text.hpp>
 #include "platform/registry.hpp"
 
+#include <quillpost/detail/text.hpp>
 #include <quillpost/variant.hpp>
 
 #include "platform/file.hpp"

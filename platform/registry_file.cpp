@@ -1,5 +1,6 @@
-#include <quillpost/detail/text.hpp>
 #include "platform/registry_file.hpp"
+
+#include <quillpost/detail/text.hpp>
 
 #include "encoding/utf16.hpp"
 

@@ -1,8 +1,8 @@
-#include <quillpost/detail/text.hpp>
-#include <quillpost/detail/errors.hpp>
 #include "qpmail_options.hpp"
 
 #include <quillpost/collections.hpp>
+#include <quillpost/detail/errors.hpp>
+#include <quillpost/detail/text.hpp>
 #include <quillpost/error.hpp>
 
 #include <array>

@@ -1,8 +1,8 @@
-#include <quillpost/detail/errors.hpp>
 #include "transport/comm.hpp"
 
 #include "transport/wsksock.hpp"
 
+#include <quillpost/detail/errors.hpp>
 #include <quillpost/error.hpp>
 
 #include <arpa/inet.h>

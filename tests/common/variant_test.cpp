@@ -1,8 +1,8 @@
-#include <quillpost/detail/date.hpp>
-#include <quillpost/detail/text.hpp>
 #include "tests/support/error_of.hpp"
 
 #include <quillpost/collections.hpp>
+#include <quillpost/detail/date.hpp>
+#include <quillpost/detail/text.hpp>
 #include <quillpost/variant.hpp>
 
 #include <gtest/gtest.h>
