@@ -243,7 +243,18 @@ bool EqualsFolded(std::string_view a, std::string_view b) noexcept {
     return true;
 }
 
+bool IsAutomationDate(double days) noexcept {
+    // 1 January 100 is day -657434, 31 December 9999 day 2958465. The coarse
+    // test keeps the rounding below in range (and fails NaN); the day after
+    // rounding to the second catches 23:59:59.9 of the last day.
+    if (!(days > -657436.0 && days < 2958467.0)) return false;
+    double whole = std::trunc(days);
+    if (std::llround(std::fabs(days - whole) * 86400.0) >= 86400) whole += days < 0 ? -1 : 1;
+    return whole >= -657434.0 && whole <= 2958465.0;
+}
+
 DateParts SplitDate(double days) {
+    if (!IsAutomationDate(days)) raise(Err::InvalidProcedureCall);
     // The whole part counts days from the base; the fraction is the time of
     // day, also for dates before the base (-1.25 is 29 December, 06:00).
     double whole = std::trunc(days);

@@ -36,15 +36,15 @@ namespace {
 
 // One header line listing every address of `list`, continuation lines
 // folded with a comma, a line break and a blank; nothing for an empty list.
-void WriteAddressHeader(DataSink& out, std::string_view headerName, Recipients& list) {
-    if (list.Count() == 0) return;
+void WriteAddressHeader(DataSink& out, std::string_view headerName, const std::vector<Snapshot::Address>& list) {
+    if (list.empty()) return;
     std::string value;
     std::string_view separator;
     for (const auto& r : list) {
         value += separator;
-        value += FormatAddress(r->Name());
+        value += FormatAddress(r.name);
         value += '<';
-        value += r->Address();
+        value += r.address;
         value += '>';
         separator = ",\r\n ";
     }
@@ -66,24 +66,24 @@ std::string DateText(double dateTime, std::int32_t offsetMinutes) {
     return text;
 }
 
-void WriteHeaderBlock(Message& message, DataSink& out) {
-    WriteAddressHeader(out, "Reply-To", *message.ReplyTos());
-    out.Write(HeaderLine("Date", DateText(message.DateTime(), TimeZoneOffset(message.DateTime()))));
-    out.Write(HeaderLine("From", FormatAddress(message.FromName()) + "<" + message.FromAddress() + ">"));
-    out.Write(HeaderLine("Subject", message.Subject()));
-    WriteAddressHeader(out, "To", *message.Recipients());
-    WriteAddressHeader(out, "Cc", *message.CCs());
+void WriteHeaderBlock(const Snapshot& m, DataSink& out) {
+    WriteAddressHeader(out, "Reply-To", m.replyTos);
+    out.Write(HeaderLine("Date", DateText(m.dateTime, TimeZoneOffset(m.dateTime))));
+    out.Write(HeaderLine("From", FormatAddress(m.fromName) + "<" + m.fromAddress + ">"));
+    out.Write(HeaderLine("Subject", m.subject));
+    WriteAddressHeader(out, "To", m.recipients);
+    WriteAddressHeader(out, "Cc", m.ccs);
     // Blind copies get their envelope recipients only: a "Bcc" line would
     // show every recipient what the blind copies are meant to hide.
-    if (!message.Organization().empty()) out.Write(HeaderLine("Organization", message.Organization()));
-    out.Write(HeaderLine("X-Mailer", message.Application()));
-    if (message.Priority() != QP_PRIORITY_NONE) {
-        const std::string priority = std::to_string(message.Priority());
+    if (!m.organization.empty()) out.Write(HeaderLine("Organization", m.organization));
+    out.Write(HeaderLine("X-Mailer", m.application));
+    if (m.priority != QP_PRIORITY_NONE) {
+        const std::string priority = std::to_string(m.priority);
         out.Write(HeaderLine("X-Priority", priority));
         out.Write(HeaderLine("X-MSMail-Priority", priority));
     }
-    if (message.ConfirmReading()) out.Write(HeaderLine("Disposition-Notification-To", message.FromAddress()));
-    for (const auto& header : *message.ExtraHeaders()) out.Write(HeaderLine(header->Name(), header->Value()));
+    if (m.confirmReading) out.Write(HeaderLine("Disposition-Notification-To", m.fromAddress));
+    for (const auto& header : m.extraHeaders) out.Write(HeaderLine(header.name, header.value));
 }
 
 }  // namespace quillpost

@@ -2,10 +2,8 @@
 // header line that the MIME writer shares.
 #pragma once
 
+#include "mailer/snapshot.hpp"
 #include "smtp/data_stream.hpp"
-
-#include <quillpost/message.hpp>
-#include <quillpost/variant.hpp>
 
 #include <cstdint>
 #include <string>
@@ -24,10 +22,10 @@ std::string FormatAddress(std::string_view name);
 // "Sun, 06 Dec 2026 22:20:18 +0100" for a local automation date.
 std::string DateText(double dateTime, std::int32_t offsetMinutes);
 // The header block, from "Reply-To" to the extra header lines.
-void WriteHeaderBlock(Message& message, DataSink& out);
+void WriteHeaderBlock(const Snapshot& message, DataSink& out);
 
 // Raises 9993 when a value that becomes part of a header line or an SMTP
 // command holds a carriage return or a line feed.
-void CheckLineBreaks(Message& message);
+void CheckLineBreaks(const Snapshot& message);
 
 }  // namespace quillpost

@@ -14,32 +14,32 @@ void RefuseLineBreak(std::string_view text, std::string_view property) {
     if (HasLineBreak(text)) raise(Err::LineBreakNotAllowed, property);
 }
 
-void RefuseLineBreaks(Recipients& list, std::string_view property) {
+void RefuseLineBreaks(const std::vector<Snapshot::Address>& list, std::string_view property) {
     for (const auto& r : list) {
-        RefuseLineBreak(r->Address(), property);
-        RefuseLineBreak(r->Name(), property);
+        RefuseLineBreak(r.address, property);
+        RefuseLineBreak(r.name, property);
     }
 }
 
 }  // namespace
 
-void CheckLineBreaks(Message& message) {
+void CheckLineBreaks(const Snapshot& m) {
     // Every value here becomes part of a header line or an SMTP command; a
     // line break inside one would let a web form add lines of its own.
-    RefuseLineBreak(message.FromAddress(), "FromAddress");
-    RefuseLineBreak(message.FromName(), "FromName");
-    RefuseLineBreak(message.Subject(), "Subject");
-    RefuseLineBreak(message.Organization(), "Organization");
-    RefuseLineBreak(message.Application(), "Application");
-    RefuseLineBreaks(*message.Recipients(), "Recipients");
-    RefuseLineBreaks(*message.CCs(), "CCs");
-    RefuseLineBreaks(*message.BCCs(), "BCCs");
-    RefuseLineBreaks(*message.ReplyTos(), "ReplyTos");
-    for (const auto& h : *message.ExtraHeaders()) {
-        RefuseLineBreak(h->Name(), "ExtraHeaders");
-        RefuseLineBreak(h->Value(), "ExtraHeaders");
+    RefuseLineBreak(m.fromAddress, "FromAddress");
+    RefuseLineBreak(m.fromName, "FromName");
+    RefuseLineBreak(m.subject, "Subject");
+    RefuseLineBreak(m.organization, "Organization");
+    RefuseLineBreak(m.application, "Application");
+    RefuseLineBreaks(m.recipients, "Recipients");
+    RefuseLineBreaks(m.ccs, "CCs");
+    RefuseLineBreaks(m.bccs, "BCCs");
+    RefuseLineBreaks(m.replyTos, "ReplyTos");
+    for (const auto& h : m.extraHeaders) {
+        RefuseLineBreak(h.name, "ExtraHeaders");
+        RefuseLineBreak(h.value, "ExtraHeaders");
     }
-    for (const auto& a : *message.Attachments()) RefuseLineBreak(ShortName(a->FileName()), "Attachments");
+    for (const auto& a : m.attachments) RefuseLineBreak(ShortName(a), "Attachments");
 }
 
 }  // namespace quillpost

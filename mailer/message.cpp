@@ -1,13 +1,16 @@
+#include <quillpost/detail/date.hpp>
 #include <quillpost/detail/errors.hpp>
 #include <quillpost/message.hpp>
 
 #include "mailer/header_block.hpp"
 #include "mailer/mime_writer.hpp"
+#include "mailer/snapshot.hpp"
 #include "platform/local_time.hpp"
 #include "smtp/data_stream.hpp"
 #include "smtp/session.hpp"
 #include "smtp/trace.hpp"
 
+#include <cmath>
 #include <optional>
 #include <utility>
 
@@ -35,6 +38,17 @@ void Message::FromAddress(std::string value) {
     if (fromName_.empty()) fromName_ = fromAddress_;
 }
 
+void Message::TimeOut(float value) {
+    // NaN compares false with everything: a wait would never end.
+    if (std::isnan(value)) raise(Err::InvalidProcedureCall);
+    timeOut_ = value;
+}
+
+void Message::DateTime(double value) {
+    if (!IsAutomationDate(value)) raise(Err::InvalidProcedureCall);
+    dateTime_ = value;
+}
+
 void Message::Port(std::int32_t value) {
     if (value < -32768 || value > 32767) raise(Err::Overflow);
     port_ = static_cast<std::int16_t>(value);
@@ -55,33 +69,33 @@ std::shared_ptr<Attachments> Message::Attachments() { return CreateOnFirstUse(at
 void Message::send() {
     // Refused before anything is opened or traced.
     CheckSender(fromAddress_);
-    CheckLineBreaks(*this);
+    const Snapshot m = TakeSnapshot(*this);
+    CheckLineBreaks(m);
 
     Trace trace;
-    Session session(timeOut_, trace);
+    Session session(m.timeOut, trace);
     std::optional<Error> failure;
     bool accepted = false;
     try {
-        trace.Open(traceFile_);
-        trace.Write("+ Connecting to server " + server_ + " at port " + std::to_string(port_));
-        session.Open(server_, port_);
+        trace.Open(m.traceFile);
+        trace.Write("+ Connecting to server " + m.server + " at port " + std::to_string(m.port));
+        session.Open(m.server, m.port);
         session.Greeting();
         session.Hello(kHeloDomain);
-        session.MailFrom(fromAddress_);
+        session.MailFrom(m.fromAddress);
         trace.Write("+ Sending recipient addresses ");
-        for (const auto& list : {Recipients(), CCs(), BCCs()})
-            for (const auto& r : *list) session.RcptTo(r->Address());
+        for (const auto* list : {&m.recipients, &m.ccs, &m.bccs})
+            for (const auto& r : *list) session.RcptTo(r.address);
         trace.Write("+ Sending message headers");
         session.Data();
 
         DataStream data(session);
         MimeWriter mime(data);
-        WriteHeaderBlock(*this, data);
+        WriteHeaderBlock(m, data);
         trace.Write("+ Sending message body");
-        const auto attachments = Attachments();
-        mime.WriteBodies(textBody_, htmlBody_, attachments->Count() > 0);
+        mime.WriteBodies(m.textBody, m.htmlBody, !m.attachments.empty());
         trace.Write("+ Sending attachments");
-        for (const auto& a : *attachments) mime.WriteAttachment(a->FileName());
+        for (const auto& a : m.attachments) mime.WriteAttachment(a);
         mime.Close();
         data.End();
         accepted = true;

@@ -31,8 +31,8 @@ std::string ReadSmallFile(const std::string& path);
 // A file opened for reading; closed by the destructor on every way out.
 class InputFile {
 public:
-    // Opens `path` read-only. A folder, or anything that is not a regular file
-    // or a device, is refused with 75.
+    // Opens `path` read-only, without waiting. Anything but a regular file (a
+    // folder, a pipe, an endless device such as /dev/zero) is refused with 75.
     explicit InputFile(const std::string& path);
     ~InputFile();
     InputFile(const InputFile&) = delete;
@@ -54,6 +54,9 @@ private:
 // disk when the buffer fills, on Flush and on Close; the destructor closes.
 class AppendFile {
 public:
+    // Opens `path` for appending, created when missing, without waiting. A
+    // regular file, a character device (a terminal, /dev/null) or a pipe
+    // that has a reader; anything else is refused with 75.
     explicit AppendFile(const std::string& path);
     ~AppendFile();
     AppendFile(const AppendFile&) = delete;

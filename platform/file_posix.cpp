@@ -31,15 +31,25 @@ int MoveAboveStandardStreams(int fd) {
     return moved;
 }
 
+// What may stand at a path besides a regular file.
+enum class Others { None, DevicesAndPipes };
+
 // Opens `path` with `flags` (new files get mode 0644), clear of the standard
-// streams; a folder is refused with 75, every other failure raised by its errno.
-int OpenFile(const std::string& path, int flags) {
-    int fd = ::open(path.c_str(), flags, 0644);
+// streams. The open itself never waits: a named pipe would otherwise hold it
+// until someone opens the other end, and a pipe without a reader then fails
+// at once. Anything but a regular file (or, where allowed, a character
+// device or a pipe) is refused with 75; every other failure is raised by its
+// errno. The file is left in blocking mode for its reads and writes.
+int OpenFile(const std::string& path, int flags, Others others) {
+    int fd = ::open(path.c_str(), flags | O_NONBLOCK, 0644);
     if (fd < 0) RaiseOpenError(errno, path);
     fd = MoveAboveStandardStreams(fd);
     if (fd < 0) RaiseOpenError(errno, path);
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    const bool stated = ::fstat(fd, &st) == 0;
+    const bool allowed = stated && (S_ISREG(st.st_mode) || (others == Others::DevicesAndPipes &&
+                                                           (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode))));
+    if (!allowed || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         ::close(fd);
         raise(Err::PathFileAccessError);
     }
@@ -58,7 +68,7 @@ void RaiseOpenError(int err, const std::string& path) {
     case EPERM:
     case EROFS:
         raise(Err::PermissionDenied);
-    default:
+    default:  // ENXIO among others: a pipe that nobody reads
         raise(Err::PathFileAccessError);
     }
 }
@@ -93,7 +103,7 @@ std::string ReadSmallFile(const std::string& path) {
     return text;
 }
 
-InputFile::InputFile(const std::string& path) : fd_(OpenFile(path, O_RDONLY | O_CLOEXEC)) {}
+InputFile::InputFile(const std::string& path) : fd_(OpenFile(path, O_RDONLY | O_CLOEXEC, Others::None)) {}
 
 InputFile::~InputFile() {
     if (fd_ >= 0) ::close(fd_);
@@ -123,7 +133,7 @@ void InputFile::ReadExactly(std::span<std::uint8_t> buffer) {
 }
 
 AppendFile::AppendFile(const std::string& path)
-    : fd_(OpenFile(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC)) {
+    : fd_(OpenFile(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, Others::DevicesAndPipes)) {
     buffer_.reserve(kAppendBuffer);
 }
 

@@ -101,11 +101,14 @@ void Session::Flush() {
 
 void Session::Deliver(std::string_view text) {
     if (!stream_) raise(Err::UnknownError, "CommSendData");
-    const double start = clock_->Seconds();
+    // TimeOut bounds the time without progress: a slow server that keeps
+    // taking data never times out, however long the whole text takes.
+    double start = clock_->Seconds();
     while (!text.empty()) {
         const std::size_t put = stream_->Write(text);
         if (put > 0) {
             text.remove_prefix(put);
+            start = clock_->Seconds();
             continue;
         }
         trace_.Write("+ Waiting to send");

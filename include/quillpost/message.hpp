@@ -51,10 +51,13 @@ public:
 
     // Seconds; no check (0 or less fails the first wait at once).
     float TimeOut() const noexcept { return timeOut_; }
-    void TimeOut(float value) noexcept { timeOut_ = value; }
+    // Put raises 5 "Invalid procedure call or argument" for NaN.
+    void TimeOut(float value);
     // Automation date (days since 30 December 1899, local time).
     double DateTime() const noexcept { return dateTime_; }
-    void DateTime(double value) noexcept { dateTime_ = value; }
+    // Put raises 5 "Invalid procedure call or argument" for a value that is
+    // no date from the year 100 to 9999 (NaN, infinite, out of range).
+    void DateTime(double value);
     bool ConfirmReading() const noexcept { return confirmReading_; }
     void ConfirmReading(bool value) noexcept { confirmReading_ = value; }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 using namespace quillpost;
 using quillpost::test::ErrorNumberOf;
@@ -125,4 +126,23 @@ TEST(MessageCollections, OutliveTheMessageWhileHeld) {
     }
     EXPECT_EQ(held->Count(), 1);
     EXPECT_EQ(held->Item(1)->Address(), "c@example.com");
+}
+
+TEST(MessagePut, RefusesDatesAndTimeOutsThatNoWaitOrDateLineCanUse) {
+    const double nan = std::nan("");
+    const double inf = std::numeric_limits<double>::infinity();
+    for (const double date : {nan, inf, -inf, -657435.0, 2958466.0, 2958465.99999999, 1e300}) {
+        Message m;
+        const double before = m.DateTime();
+        EXPECT_EQ(ErrorNumberOf([&] { m.DateTime(date); }), 5) << date;
+        EXPECT_EQ(m.DateTime(), before);
+    }
+    for (const double date : {-657434.0, 2958465.5, 0.0, -1.25}) {
+        Message m;
+        m.DateTime(date);
+        EXPECT_EQ(m.DateTime(), date);
+    }
+    Message m;
+    EXPECT_EQ(ErrorNumberOf([&] { m.TimeOut(std::nanf("")); }), 5);
+    EXPECT_EQ(m.TimeOut(), 50.0f);
 }

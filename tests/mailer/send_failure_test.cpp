@@ -7,6 +7,8 @@
 #include <quillpost/message.hpp>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 #include <unistd.h>
 
 using namespace quillpost;
@@ -49,6 +51,20 @@ TEST_F(SendFailureTest, RefusedRecipientEndsTheConversationWithItsCode) {
     EXPECT_EQ(peer.Received().find("never-sent"), std::string::npos);
     EXPECT_TRUE(Trace().ends_with("< 550 No such user here\r\n\r\n+ Error 9550: No such user here\r\n\r\n"))
         << Trace();
+}
+
+TEST_F(SendFailureTest, AnEndOfDataAnswerWithoutAReplyCodeIsNeverSuccess) {
+    const std::string answers[] = {"-9000 x\r\n", "-8995 x\r\n", "2500 queued\r\n", std::string("\0\0\r\n", 4), "ok\r\n"};
+    for (const std::string& answer : answers) {
+        ScriptedPeer server;
+        server.Send("220 hi\r\n").ExpectLine().Send("250 ok\r\n").ExpectLine().Send("250 ok\r\n");
+        server.ExpectLine("data").Send("354 go\r\n").ReadUntil("\r\n.\r\n").Send(answer).ReadToEnd();
+        std::remove(trace.c_str());
+        const Error e = SendTo(server);
+        EXPECT_EQ(e.number(), 9999) << answer;
+        EXPECT_EQ(e.description(), "Unexpected response from server: " + answer);
+        EXPECT_TRUE(Trace().ends_with("+ Error 9999: Unexpected response from server: " + answer + "\r\n")) << answer;
+    }
 }
 
 TEST_F(SendFailureTest, OnlyTheListedCodeIsAccepted) {

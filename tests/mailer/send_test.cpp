@@ -5,6 +5,7 @@
 #include "tests/support/temp_dir.hpp"
 
 #include <quillpost/base64.hpp>
+#include <quillpost/host_events.hpp>
 #include <quillpost/message.hpp>
 
 #include <gtest/gtest.h>
@@ -66,6 +67,23 @@ TEST_F(SendTest, TextOnlyMessageIsExactOnTheWire) {
                                     "..hidden\r\n"
                                     "\r\n"
                                     "\r\n");
+}
+
+TEST_F(SendTest, AHostThatChangesTheMessageDuringTheSendChangesNothingSent) {
+    message->Recipients()->Add("carol@example.com");
+    message->ExtraHeaders()->Add("X-Tag", "1");
+    message->TextBody("body\r\n");
+    // The host's event hook runs during each wait and empties every list.
+    const PendingEventsHook before = SetPendingEventsHook([this] {
+        message->Recipients()->Clear();
+        message->ExtraHeaders()->Clear();
+        message->TextBody("");
+    });
+    const std::string data = SendAndCapture(2);
+    SetPendingEventsHook(before);
+    EXPECT_NE(peer.Received().find("RCPT TO: <carol@example.com>\r\n"), std::string::npos);
+    EXPECT_NE(data.find("X-Tag: 1\r\n"), std::string::npos);
+    EXPECT_TRUE(data.ends_with("\r\nbody\r\n\r\n\r\n")) << data;
 }
 
 TEST_F(SendTest, HtmlOnlyMessageNamesNoCharset) {

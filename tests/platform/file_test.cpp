@@ -4,6 +4,7 @@
 #include <quillpost/error.hpp>
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +34,37 @@ TEST(InputFileOpen, MapsEachFailureToItsNumber) {
     const std::string plain = dir.write("plain.txt", "x");
     EXPECT_EQ(OpenErrorOf(plain + "/below"), 76);
     EXPECT_EQ(OpenErrorOf(plain), 0);
+}
+
+TEST(FileOpen, OnlyWhatCanEndIsTakenAndNothingWaits) {
+    // A pipe nobody writes to would hold an open, /dev/zero never ends; an
+    // attachment must be a regular file. A trace may be a device, or a pipe
+    // that someone reads.
+    TempDir dir;
+    const std::string pipe = dir.file("pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EQ(OpenErrorOf(pipe), 75);
+    EXPECT_EQ(OpenErrorOf("/dev/zero"), 75);
+    EXPECT_EQ(OpenErrorOf("/dev/null"), 75);
+    auto appendError = [](const std::string& path) {
+        try {
+            AppendFile f(path);
+            f.WriteLine("+ traced");
+            f.Close();
+        } catch (const Error& e) {
+            return e.number();
+        }
+        return 0;
+    };
+    EXPECT_EQ(appendError(pipe), 75);  // no reader
+    EXPECT_EQ(appendError("/dev/null"), 0);
+    const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(appendError(pipe), 0);
+    char got[32] = {};
+    EXPECT_EQ(::read(reader, got, sizeof got), 10);
+    EXPECT_STREQ(got, "+ traced\r\n");
+    ::close(reader);
 }
 
 TEST(InputFileOpen, UnreadableFileIsPermissionDenied) {

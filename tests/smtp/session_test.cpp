@@ -499,6 +499,20 @@ TEST(SendText, WaitsWhileTheConnectionIsFullThenSendsEverything) {
     EXPECT_EQ(static_cast<std::size_t>(events), Count(trace, "+ Waiting to send\r\n"));
 }
 
+TEST(SendText, ASlowButSteadyServerNeverTimesOut) {
+    // 1 MiB every 0.3 s: no stall comes near TimeOut, the whole text takes
+    // well over it.
+    Conversation c(1);
+    const std::size_t total = 16u << 20;
+    c.peer.ReadSlowly(total, 1u << 20, Ms(300)).Hold();
+    c.Begin();
+    const auto start = std::chrono::steady_clock::now();
+    c.exchange.SendText(std::string(total, 's'));
+    ASSERT_GT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500))
+        << "the connection took the text too fast to show anything";
+    EXPECT_TRUE(c.peer.Problems().empty());
+}
+
 TEST(SendText, TakesTextWhateverTheTimeOutWhenTheConnectionHasRoom) {
     Conversation c(-1);
     c.peer.ReadUntil("NOOP\r\n");

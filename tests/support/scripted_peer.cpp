@@ -77,6 +77,11 @@ ScriptedPeer& ScriptedPeer::ReadUntil(std::string marker) {
     return *this;
 }
 
+ScriptedPeer& ScriptedPeer::ReadSlowly(std::size_t total, std::size_t chunk, Ms pause) {
+    script_.push_back({Kind::ReadSlowly, {}, {total, chunk}, pause});
+    return *this;
+}
+
 ScriptedPeer& ScriptedPeer::ReadToEnd() {
     script_.push_back({Kind::ReadToEnd, {}, {}, Ms(0)});
     return *this;
@@ -302,6 +307,22 @@ bool ScriptedPeer::Play(const Step& step) {
                 return false;
             }
         }
+    case Kind::ReadSlowly: {
+        const std::size_t end = consumed_ + step.sizes[0];
+        std::size_t next = consumed_ + step.sizes[1];
+        while (received_.size() < end) {
+            if (!ReadMore()) {
+                Problem("the client stopped sending after " + std::to_string(received_.size()) + " bytes");
+                return false;
+            }
+            if (received_.size() >= next && received_.size() < end) {
+                next += step.sizes[1];
+                if (!Pause(step.duration)) return false;
+            }
+        }
+        consumed_ = end;
+        return true;
+    }
     case Kind::ReadUntil: {
         std::size_t from = consumed_;
         for (;;) {

@@ -39,6 +39,9 @@ public:
     ScriptedPeer& ExpectLine(std::string expected = {});
     // Reads until `marker` has arrived.
     ScriptedPeer& ReadUntil(std::string marker);
+    // Reads `total` bytes, taking `chunk` bytes at a time with a pause after
+    // each: a slow but steady server.
+    ScriptedPeer& ReadSlowly(std::size_t total, std::size_t chunk, Ms pause);
     // Reads until the client closes the connection.
     ScriptedPeer& ReadToEnd();
     // Answers every line that arrives with `reply`, until the client closes.
@@ -84,7 +87,7 @@ public:
 
 private:
     enum class Kind {
-        Send, ExpectLine, ReadUntil, ReadToEnd, Answer, Silent, Hold, Await, Close, Reset, Next
+        Send, ExpectLine, ReadUntil, ReadSlowly, ReadToEnd, Answer, Silent, Hold, Await, Close, Reset, Next
     };
     struct Step {
         Kind kind;

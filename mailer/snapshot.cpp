@@ -1,0 +1,41 @@
+#include "mailer/snapshot.hpp"
+
+namespace quillpost {
+
+namespace {
+
+std::vector<Snapshot::Address> Addresses(const Recipients& list) {
+    std::vector<Snapshot::Address> out;
+    out.reserve(static_cast<std::size_t>(list.Count()));
+    for (const auto& r : list) out.push_back({r->Name(), r->Address()});
+    return out;
+}
+
+}  // namespace
+
+Snapshot TakeSnapshot(Message& message) {
+    Snapshot s;
+    s.server = message.Server();
+    s.port = static_cast<std::int16_t>(message.Port());
+    s.timeOut = message.TimeOut();
+    s.traceFile = message.TraceFile();
+    s.fromAddress = message.FromAddress();
+    s.fromName = message.FromName();
+    s.subject = message.Subject();
+    s.organization = message.Organization();
+    s.application = message.Application();
+    s.textBody = message.TextBody();
+    s.htmlBody = message.HtmlBody();
+    s.dateTime = message.DateTime();
+    s.priority = message.Priority();
+    s.confirmReading = message.ConfirmReading();
+    s.recipients = Addresses(*message.Recipients());
+    s.ccs = Addresses(*message.CCs());
+    s.bccs = Addresses(*message.BCCs());
+    s.replyTos = Addresses(*message.ReplyTos());
+    for (const auto& h : *message.ExtraHeaders()) s.extraHeaders.push_back({h->Name(), h->Value()});
+    for (const auto& a : *message.Attachments()) s.attachments.push_back(a->FileName());
+    return s;
+}
+
+}  // namespace quillpost
