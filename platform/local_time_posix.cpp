@@ -3,13 +3,27 @@
 #include <quillpost/detail/date.hpp>
 
 #include <ctime>
+#include <mutex>
 
 namespace quillpost {
+
+namespace {
+
+// The C library reloads its zone data (TZ) inside these calls and guards it
+// with a lock of its own that thread checkers cannot see; taking one lock of
+// ours around every look at the zone keeps threads that send at once plainly
+// ordered.
+std::mutex zoneLock;
+
+}  // namespace
 
 double LocalNow() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-    localtime_r(&now, &local);
+    {
+        const std::lock_guard lock(zoneLock);
+        localtime_r(&now, &local);
+    }
     return MakeDate(DateParts{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                               local.tm_min, local.tm_sec, local.tm_wday});
 }
@@ -18,7 +32,10 @@ double SecondsSinceLocalMidnight() {
     std::timespec now{};
     std::timespec_get(&now, TIME_UTC);
     std::tm local{};
-    localtime_r(&now.tv_sec, &local);
+    {
+        const std::lock_guard lock(zoneLock);
+        localtime_r(&now.tv_sec, &local);
+    }
     return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
@@ -32,6 +49,7 @@ std::int32_t TimeZoneOffset(double dateTime) {
     local.tm_min = p.minute;
     local.tm_sec = p.second;
     local.tm_isdst = -1;
+    const std::lock_guard lock(zoneLock);
     const std::time_t moment = std::mktime(&local);
     if (moment == static_cast<std::time_t>(-1)) return 0;
     std::tm resolved{};
