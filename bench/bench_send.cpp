@@ -7,6 +7,8 @@
 //   bench_send many PORT COUNT     COUNT small messages, one conversation each
 //   bench_send memory PORT FILE    peak resident memory (VmHWM) after a small
 //                                  message, then after one with FILE attached
+//   bench_send recipients PORT N   one message to N recipients
+//   bench_send body PORT MIB       one message with a text body of MIB MiB
 //
 // Each prints "name value" lines: seconds, or KiB for memory.
 #include <quillpost/quillpost.hpp>
@@ -56,7 +58,7 @@ long PeakResidentKiB() {
 }
 
 int Usage() {
-    std::cerr << "usage: bench_send big PORT FILE | many PORT COUNT | memory PORT FILE\n";
+    std::cerr << "usage: bench_send big PORT FILE | many PORT COUNT | memory PORT FILE | recipients PORT N | body PORT MIB\n";
     return 2;
 }
 
@@ -89,6 +91,24 @@ int main(int argc, char** argv) {
             m->send();
             const long peak = PeakResidentKiB();
             std::printf("idle_kib %ld\npeak_kib %ld\n", idle, peak);
+        } else if (mode == "recipients") {
+            const long count = std::atol(argv[3]);
+            auto m = NewMessage(port);
+            for (long i = 0; i < count; ++i) m->Recipients()->Add("r" + std::to_string(i) + "@example.com");
+            const auto start = Clock::now();
+            m->send();
+            std::printf("seconds %.6f\n", SecondsSince(start));
+        } else if (mode == "body") {
+            const std::size_t size = static_cast<std::size_t>(std::atol(argv[3])) << 20;
+            std::string body;
+            body.reserve(size + 80);
+            const std::string line = std::string(76, 'b') + "\r\n";
+            while (body.size() < size) body += line;
+            auto m = NewMessage(port);
+            m->TextBody(std::move(body));
+            const auto start = Clock::now();
+            m->send();
+            std::printf("seconds %.6f\n", SecondsSince(start));
         } else {
             return Usage();
         }

@@ -16,6 +16,9 @@ Starts /usr/sbin/smtp-sink on a free port of 127.0.0.1 and measures:
    process: inside bench_send (its high-water mark after a small message,
    then after the big one), and for the qpmail process (/usr/bin/time)
    against a qpmail sending a small message.
+4. Big inputs: a 4 GiB attachment (a sparse file) and its memory growth;
+   10,000 and 100,000 recipients, 10 MiB and 100 MiB text bodies, whose
+   times must grow no faster than their size.
 
 Times are the best of five runs (one run for the 1,000 messages). Prints
 every figure and ratio, stops smtp-sink and removes its files at the end. The
@@ -245,6 +248,21 @@ def main():
               f"200 MiB attachment {busy_process / 1024:7.2f} MiB")
         print(f"  growth                       {process_growth:8.2f} MiB  "
               + verdict(process_growth < 4, "under 4 MiB"))
+
+        sparse = os.path.join(folder, "sparse.bin")
+        with open(sparse, "wb") as f:
+            f.truncate(4 * 1024 * MiB)
+        figures = run_bench(bench, "memory", sink.port, sparse)
+        growth = (figures["peak_kib"] - figures["idle_kib"]) / 1024
+        os.remove(sparse)
+        print("\nBig inputs:")
+        print(f"  4 GiB attachment: memory growth {growth:8.2f} MiB  " + verdict(growth < 8, "under 8 MiB"))
+        for mode, small, large, unit in (("recipients", 10000, 100000, "recipients"), ("body", 10, 100, "MiB body")):
+            first = min(run_bench(bench, mode, sink.port, small)["seconds"] for _ in range(3))
+            second = min(run_bench(bench, mode, sink.port, large)["seconds"] for _ in range(3))
+            ratio = second / first / (large / small)
+            print(f"  {small:>6} {unit:<10} {first:8.3f} s, {large:>6}: {second:8.3f} s, "
+                  f"time per unit x{ratio:5.2f}  " + verdict(ratio < 1.5, "linear: at most x1.5"))
 
     print("\nall targets met" if not missed else f"\ntargets missed: {', '.join(missed)}")
     return 0 if not missed else 1
