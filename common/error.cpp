@@ -166,6 +166,8 @@ Error ErrorFromCurrentException() {
     try {
         throw;
     } catch (const Error& e) {
+        // 0 means "nothing failed" to every caller that looks at numbers.
+        if (e.number() == 0) return make_error(Err::InternalError, "error 0: " + e.description());
         return e;
     } catch (const std::bad_alloc&) {
         return make_error(Err::OutOfMemory);

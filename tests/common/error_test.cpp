@@ -3,6 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 using namespace quillpost;
 
 TEST(ErrorTable, SharedNumbersKeepTheirOwnDescriptions) {
@@ -27,5 +33,29 @@ TEST(ErrorTable, RaiseThrowsTheOneExceptionType) {
         ASSERT_NE(error, nullptr);
         EXPECT_EQ(error->number(), 457);
         EXPECT_EQ(error->description(), "This key is already associated with an element of this collection");
+    }
+}
+
+TEST(ErrorFromCurrentException, TurnsAnythingThrownIntoANumberedError) {
+    struct Case {
+        std::function<void()> thrower;
+        std::int32_t number;
+        std::string description;
+    };
+    const std::vector<Case> cases = {
+        {[] { throw quillpost::Error(9550, "denied"); }, 9550, "denied"},
+        {[] { throw quillpost::Error(0, "odd"); }, 51, "Internal error: error 0: odd"},
+        {[] { throw std::bad_alloc(); }, 7, "Out of memory"},
+        {[] { throw std::runtime_error("broken"); }, 51, "Internal error: broken"},
+        {[] { throw 42; }, 51, "Internal error: an exception of unknown type"},
+    };
+    for (const Case& c : cases) {
+        try {
+            c.thrower();
+        } catch (...) {
+            const quillpost::Error e = quillpost::ErrorFromCurrentException();
+            EXPECT_EQ(e.number(), c.number);
+            EXPECT_EQ(e.description(), c.description);
+        }
     }
 }
