@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace quillpost {
@@ -20,6 +21,14 @@ enum QP_PRIORITY : std::int32_t {
     QP_PRIORITY_NORMAL = 3,
     QP_PRIORITY_LOW = 4,
     QP_PRIORITY_LOWEST = 5,
+};
+
+// How the connection to the server is protected.
+enum class Security {
+    None,      // plain text throughout (HELO, as ever)
+    May,       // EHLO; STARTTLS when the server offers it, plain otherwise
+    StartTls,  // STARTTLS required: nothing of the envelope goes in the clear
+    Tls,       // TLS from the first byte (usually port 465)
 };
 
 class Message : public Dispatch {
@@ -70,6 +79,29 @@ public:
     std::int16_t Priority() const noexcept { return static_cast<std::int16_t>(priority_); }
     void Priority(std::int32_t value);
 
+    // Submission settings. Each one left unset is taken from the registry
+    // values of the server's key ("Servers\<Server>" under the product's
+    // key), else its default: Security None, no credentials, the system's
+    // trust store, certificates verified, no credentials in plain text.
+    std::optional<quillpost::Security> Security() const noexcept { return security_; }
+    void Security(quillpost::Security value) noexcept { security_ = value; }
+    const std::string& UserName() const noexcept { return userName_; }
+    void UserName(std::string value) { userName_ = std::move(value); }
+    const std::string& Password() const noexcept { return password_; }
+    void Password(std::string value) { password_ = std::move(value); }
+    // A bearer token for XOAUTH2, used instead of the password when set.
+    const std::string& OAuthToken() const noexcept { return oauthToken_; }
+    void OAuthToken(std::string value) { oauthToken_ = std::move(value); }
+    // A file of trusted certificates (PEM) in addition to the system's.
+    const std::string& CAFile() const noexcept { return caFile_; }
+    void CAFile(std::string value) { caFile_ = std::move(value); }
+    // False skips every check of the server's certificate: for tests only.
+    std::optional<bool> VerifyCertificate() const noexcept { return verifyCertificate_; }
+    void VerifyCertificate(bool value) noexcept { verifyCertificate_ = value; }
+    // True lets credentials go over a connection without TLS.
+    std::optional<bool> AllowPlainTextAuth() const noexcept { return allowPlainTextAuth_; }
+    void AllowPlainTextAuth(bool value) noexcept { allowPlainTextAuth_ = value; }
+
     // The collections, created on first use and the same object ever after.
     std::shared_ptr<quillpost::Recipients> Recipients();
     std::shared_ptr<quillpost::Recipients> CCs();
@@ -118,6 +150,13 @@ private:
     bool confirmReading_ = false;
     std::string traceFile_;
     Variant mvarRequest;
+    std::optional<quillpost::Security> security_;
+    std::string userName_;
+    std::string password_;
+    std::string oauthToken_;
+    std::string caFile_;
+    std::optional<bool> verifyCertificate_;
+    std::optional<bool> allowPlainTextAuth_;
 };
 
 }  // namespace quillpost

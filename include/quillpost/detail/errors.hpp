@@ -34,6 +34,13 @@ enum class Err {
     ArgumentNotOptional,    //  449 a required argument left out
     WrongArgumentCount,     //  450
     DuplicateKey,           //  457 a header name present already
+    NoStartTls,             // 9980 STARTTLS required, not offered (or EHLO refused)
+    TlsHandshakeFailed,     // 9981 followed by the reason
+    CertificateNotTrusted,  // 9982 followed by the reason
+    NoUsableAuthMechanism,  // 9983 credentials set, no mechanism to use them
+    PlainTextCredentials,   // 9984 credentials would go over a plain connection
+    NoSmtpUtf8,             // 9985 a non-ASCII address, the server lacks SMTPUTF8
+    InvalidUtf8,            // 9986 followed by the property's name
     InvalidPriority,        // 9990 Priority outside QP_PRIORITY
     BlankFromAddress,       // 9991 send without a sender
     ForeignSender,          // 9992 followed by the server's name
