@@ -83,3 +83,31 @@ void Base64EncodeLines(std::span<const std::uint8_t> data, std::string& out) {
 }
 
 }  // namespace quillpost
+
+namespace quillpost {
+
+std::string Base64Decode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() / 4 * 3);
+    std::uint32_t group = 0;
+    int bits = 0;
+    for (const char c : text) {
+        int value;
+        if (c >= 'A' && c <= 'Z') value = c - 'A';
+        else if (c >= 'a' && c <= 'z') value = c - 'a' + 26;
+        else if (c >= '0' && c <= '9') value = c - '0' + 52;
+        else if (c == '+') value = 62;
+        else if (c == '/') value = 63;
+        else if (c == '=') break;
+        else continue;  // line breaks and blanks carry nothing
+        group = group << 6 | static_cast<std::uint32_t>(value);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out += static_cast<char>(group >> bits & 0xFF);
+        }
+    }
+    return out;
+}
+
+}  // namespace quillpost

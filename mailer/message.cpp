@@ -5,11 +5,13 @@
 #include "mailer/header_block.hpp"
 #include "mailer/mime_writer.hpp"
 #include "mailer/snapshot.hpp"
+#include "mailer/submission.hpp"
 #include "platform/local_time.hpp"
 #include "smtp/data_stream.hpp"
 #include "smtp/session.hpp"
 #include "smtp/trace.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <utility>
@@ -20,6 +22,65 @@ namespace {
 
 // The domain name sent with HELO: the same for every message.
 constexpr std::string_view kHeloDomain = "quillpost.localdomain";
+
+bool IsAscii(std::string_view text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+bool NeedsSmtpUtf8(const Snapshot& m) {
+    if (!IsAscii(m.fromAddress)) return true;
+    for (const auto* list : {&m.recipients, &m.ccs, &m.bccs})
+        for (const auto& r : *list)
+            if (!IsAscii(r.address)) return true;
+    return false;
+}
+
+// The mechanism to log in with: XOAUTH2 when a token is set, else the best
+// the server offers of PLAIN, LOGIN and CRAM-MD5.
+std::optional<AuthMechanism> ChooseMechanism(const ServerInfo& server, const Submission& submission) {
+    const std::vector<std::string> offered = server.AuthMechanisms();
+    const auto offers = [&](std::string_view name) {
+        return std::find(offered.begin(), offered.end(), name) != offered.end();
+    };
+    if (!submission.oauthToken.empty()) {
+        if (offers("XOAUTH2")) return AuthMechanism::XOAuth2;
+        return std::nullopt;
+    }
+    if (offers("PLAIN")) return AuthMechanism::Plain;
+    if (offers("LOGIN")) return AuthMechanism::Login;
+    if (offers("CRAM-MD5")) return AuthMechanism::CramMd5;
+    return std::nullopt;
+}
+
+// EHLO, STARTTLS when asked for, EHLO again, and the login: everything
+// between the greeting and MAIL FROM when any setting needs more than HELO.
+void Introduce(Session& session, const Submission& submission, const TlsSettings& tls) {
+    const bool tlsRequired = submission.security == quillpost::Security::StartTls;
+    const bool tlsWanted = tlsRequired || submission.security == quillpost::Security::May;
+    if (!session.ExtendedHello(kHeloDomain)) {
+        // A server from before EHLO: no STARTTLS, no login.
+        if (tlsRequired) raise(Err::NoStartTls);
+        if (submission.HasCredentials()) raise(Err::NoUsableAuthMechanism);
+        session.Hello(kHeloDomain);
+        return;
+    }
+    if (tlsWanted && !session.Secure()) {
+        if (session.Server().Offers("STARTTLS")) {
+            session.StartTls(tls);
+            session.ExtendedHello(kHeloDomain, false);
+        } else if (tlsRequired) {
+            raise(Err::NoStartTls);
+        }
+    }
+    if (!submission.HasCredentials()) return;
+    if (!session.Secure() && !submission.allowPlainTextAuth) raise(Err::PlainTextCredentials);
+    const std::optional<AuthMechanism> mechanism = ChooseMechanism(session.Server(), submission);
+    if (!mechanism) raise(Err::NoUsableAuthMechanism);
+    const bool token = *mechanism == AuthMechanism::XOAuth2;
+    session.Authenticate(*mechanism, submission.userName, token ? submission.oauthToken : submission.password);
+}
 
 template <class T>
 std::shared_ptr<T> CreateOnFirstUse(std::shared_ptr<T>& slot) {
@@ -72,6 +133,8 @@ void Message::send() {
     const Snapshot m = TakeSnapshot(*this);
     CheckLineBreaks(m);
 
+    const Submission submission = ResolveSubmission(m);
+
     Trace trace;
     Session session(m.timeOut, trace);
     std::optional<Error> failure;
@@ -80,9 +143,17 @@ void Message::send() {
         trace.Open(m.traceFile);
         trace.Write("+ Connecting to server " + m.server + " at port " + std::to_string(m.port));
         session.Open(m.server, m.port);
+        const TlsSettings tls{m.server, submission.caFile, submission.verifyCertificate, m.timeOut};
+        if (submission.security == quillpost::Security::Tls) session.StartTlsAtOnce(tls);
         session.Greeting();
-        session.Hello(kHeloDomain);
-        session.MailFrom(m.fromAddress);
+        const bool utf8Envelope = NeedsSmtpUtf8(m);
+        if (submission.NeedsExtensions() || utf8Envelope)
+            Introduce(session, submission, tls);
+        else
+            session.Hello(kHeloDomain);
+        // RFC 6531 3.4: an address that is not ASCII needs the server's word.
+        if (utf8Envelope && !session.Server().Offers("SMTPUTF8")) raise(Err::NoSmtpUtf8);
+        session.MailFrom(m.fromAddress, utf8Envelope);
         trace.Write("+ Sending recipient addresses ");
         for (const auto* list : {&m.recipients, &m.ccs, &m.bccs})
             for (const auto& r : *list) session.RcptTo(r.address);

@@ -9,12 +9,6 @@
 
 namespace quillpost {
 
-namespace {
-
-constexpr std::string_view kProductKey = "SOFTWARE\\Brackenfold\\Quillpost";
-
-}  // namespace
-
 void Message::CheckSender(const std::string& Address) {
     if (Address.empty()) raise(Err::BlankFromAddress);
     RegistryKey key;

@@ -35,6 +35,13 @@ Snapshot TakeSnapshot(Message& message) {
     s.replyTos = Addresses(*message.ReplyTos());
     for (const auto& h : *message.ExtraHeaders()) s.extraHeaders.push_back({h->Name(), h->Value()});
     for (const auto& a : *message.Attachments()) s.attachments.push_back(a->FileName());
+    s.security = message.Security();
+    s.userName = message.UserName();
+    s.password = message.Password();
+    s.oauthToken = message.OAuthToken();
+    s.caFile = message.CAFile();
+    s.verifyCertificate = message.VerifyCertificate();
+    s.allowPlainTextAuth = message.AllowPlainTextAuth();
     return s;
 }
 

@@ -7,6 +7,7 @@
 #include <quillpost/message.hpp>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,14 @@ struct Snapshot {
     std::vector<Address> replyTos;
     std::vector<HeaderField> extraHeaders;
     std::vector<std::string> attachments;  // file names
+    // Submission settings as the caller set them (unset ones stay empty).
+    std::optional<quillpost::Security> security;
+    std::string userName;
+    std::string password;
+    std::string oauthToken;
+    std::string caFile;
+    std::optional<bool> verifyCertificate;
+    std::optional<bool> allowPlainTextAuth;
 };
 
 Snapshot TakeSnapshot(Message& message);

@@ -28,6 +28,9 @@ inline constexpr std::int32_t kRegFileNotFound = 2;    // ERROR_FILE_NOT_FOUND: 
 inline constexpr std::int32_t kRegInvalidHandle = 6;   // ERROR_INVALID_HANDLE: the key is not open
 inline constexpr std::int32_t kRegMoreData = 234;      // ERROR_MORE_DATA: the buffer is too small
 
+// The product's own key under HKEY_LOCAL_MACHINE.
+inline constexpr std::string_view kProductKey = "SOFTWARE\\Brackenfold\\Quillpost";
+
 // Value types.
 inline constexpr std::uint32_t kRegNone = 0;
 inline constexpr std::uint32_t kRegSz = 1;

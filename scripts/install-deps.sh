@@ -3,7 +3,7 @@
 # when any of them is missing. Runs as root, or through sudo.
 set -euo pipefail
 packages=(
-  cmake g++ make pkgconf
+  cmake g++ make pkgconf libssl-dev openssl
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   python3 python3-aiosmtpd postfix
   media-types tzdata

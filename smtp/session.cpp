@@ -1,5 +1,8 @@
 #include "smtp/session.hpp"
 
+#include "smtp/sasl.hpp"
+
+#include <quillpost/base64.hpp>
 #include <quillpost/detail/errors.hpp>
 #include <quillpost/host_events.hpp>
 
@@ -10,6 +13,13 @@ namespace quillpost {
 namespace {
 
 thread_local Connector t_connector;
+
+std::string UpperCase(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
 
 }  // namespace
 
@@ -26,17 +36,101 @@ void Session::Close() noexcept {
     pending_.clear();
     replies_.Clear();
     stream_.reset();
+    secure_ = false;
+}
+
+std::vector<std::string> ServerInfo::AuthMechanisms() const {
+    std::vector<std::string> names;
+    const auto found = extensions.find("AUTH");
+    if (found == extensions.end()) return names;
+    std::string_view rest = found->second;
+    while (!rest.empty()) {
+        const std::size_t blank = rest.find(' ');
+        if (blank != 0) names.push_back(UpperCase(rest.substr(0, blank)));
+        if (blank == std::string_view::npos) break;
+        rest.remove_prefix(blank + 1);
+    }
+    return names;
+}
+
+void Session::StartTlsAtOnce(const TlsSettings& settings) {
+    stream_ = WrapInTls(std::move(stream_), settings);
+    secure_ = true;
 }
 
 void Session::Greeting() { server_.greeting = WaitForResponse("220"); }
+
+bool Session::ExtendedHello(std::string_view domain, bool mayRefuse) {
+    Command("EHLO " + std::string(domain) + "\r\n");
+    Reply reply = ReadReply();
+    if (mayRefuse && (reply.Is("500") || reply.Is("502"))) return false;
+    if (!reply.Is("250")) throw ServerReplyError(reply.text);
+    server_.extensions.clear();
+    const std::vector<std::string_view> lines = reply.Lines();
+    // The first line names the server; each further one is an extension.
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        std::string_view line = lines[i];
+        // RFC 4954 appendix: some servers still write "AUTH=PLAIN LOGIN".
+        const std::size_t end = line.find_first_of(" =");
+        const std::string keyword = UpperCase(line.substr(0, end));
+        server_.extensions[keyword] = end == std::string_view::npos ? std::string() : std::string(line.substr(end + 1));
+    }
+    server_.hello = std::move(reply);
+    return true;
+}
+
+void Session::StartTls(const TlsSettings& settings) {
+    Command("STARTTLS\r\n");
+    WaitForResponse("220");
+    // RFC 3207 5: anything the server sent before the handshake was not
+    // protected and is not believed.
+    if (!replies_.Empty()) RaiseUnexpectedResponse(replies_.TakeAll().text);
+    trace_.Write("+ Starting TLS");
+    StartTlsAtOnce(settings);
+    server_.extensions.clear();
+    server_.hello = Reply();
+}
+
+void Session::Authenticate(AuthMechanism mechanism, std::string_view user, std::string_view secret) {
+    const auto send = [this](const std::string& line) { Command(line + "\r\n", "****\r\n"); };
+    switch (mechanism) {
+    case AuthMechanism::XOAuth2: {
+        const std::string grant = "user=" + std::string(user) + "\x01auth=Bearer " + std::string(secret) + "\x01\x01";
+        Command("AUTH XOAUTH2 " + Base64Text(grant) + "\r\n", "AUTH XOAUTH2 ****\r\n");
+        break;
+    }
+    case AuthMechanism::Plain: {
+        // RFC 4616 2: no authorization identity, the user, the password.
+        const std::string plain = std::string(1, '\0') + std::string(user) + '\0' + std::string(secret);
+        Command("AUTH PLAIN " + Base64Text(plain) + "\r\n", "AUTH PLAIN ****\r\n");
+        break;
+    }
+    case AuthMechanism::Login:
+        Command("AUTH LOGIN\r\n");
+        WaitForResponse("334");
+        Command(Base64Text(user) + "\r\n");
+        WaitForResponse("334");
+        send(Base64Text(secret));
+        break;
+    case AuthMechanism::CramMd5: {
+        Command("AUTH CRAM-MD5\r\n");
+        const Reply challenge = WaitForResponse("334");
+        const std::vector<std::string_view> lines = challenge.Lines();
+        const std::string nonce = Base64Decode(lines.empty() ? std::string_view() : lines.front());
+        send(Base64Text(std::string(user) + " " + HmacMd5Hex(secret, nonce)));
+        break;
+    }
+    }
+    WaitForResponse("235");
+}
 
 void Session::Hello(std::string_view domain) {
     Command("HELO " + std::string(domain) + "\r\n");
     server_.hello = WaitForResponse("250");
 }
 
-void Session::MailFrom(std::string_view address) {
-    Command("MAIL FROM: <" + std::string(address) + ">\r\n");
+void Session::MailFrom(std::string_view address, bool smtpUtf8) {
+    Command("MAIL FROM: <" + std::string(address) + (smtpUtf8 ? "> SMTPUTF8\r\n" : ">\r\n"));
     WaitForResponse("250");
 }
 
@@ -63,19 +157,28 @@ void Session::Quit() {
     Flush();
 }
 
-void Session::Command(std::string_view line) {
+void Session::Command(std::string_view line, std::string_view shown) {
     // Commands go one at a time, so every reply answers the command before
     // it; a reply already waiting answers nothing the session asked, and
     // taking it for the answer to this command would put the conversation
     // out of step (a server that says "250" before the data has ended).
     if (!replies_.Empty()) RaiseUnexpectedResponse(replies_.TakeAll().text);
-    SendText(line);
+    if (shown.empty()) {
+        SendText(line);
+        return;
+    }
+    trace_.Write("> ", shown);
+    Take(line);
 }
 
 float Session::Elapsed(double start) const { return static_cast<float>(clock_->Seconds() - start); }
 
 void Session::SendText(std::string_view text) {
     trace_.Write("> ", text);
+    Take(text);
+}
+
+void Session::Take(std::string_view text) {
     // A text as large as the buffer gains nothing from a copy.
     if (text.size() >= kSendBuffer) {
         Flush();
@@ -127,7 +230,7 @@ void Session::ReadPass() {
     if (got > 0 && trace_.IsOpen()) trace_.Write("+ Received ", std::to_string(got) + " bytes");
 }
 
-Reply Session::WaitForResponse(std::string_view expected) {
+Reply Session::ReadReply() {
     Flush();
     if (!stream_) raise(Err::UnknownError, "CommWaitForData");
     const double start = clock_->Seconds();
@@ -153,13 +256,18 @@ Reply Session::WaitForResponse(std::string_view expected) {
         }
         if (!reply && Elapsed(start) > timeOut_) reply = replies_.TakeAll();
         if (reply) {
-            if (!reply->Is(expected)) RaiseUnexpectedResponse(reply->text);
             trace_.Write("< ", reply->text);
             return std::move(*reply);
         }
         ProcessPendingEvents();
         ReadPass();
     }
+}
+
+Reply Session::WaitForResponse(std::string_view expected) {
+    Reply reply = ReadReply();
+    if (!reply.Is(expected)) throw ServerReplyError(reply.text);
+    return reply;
 }
 
 void Session::RaiseUnexpectedResponse(std::string_view reply) {

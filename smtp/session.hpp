@@ -9,20 +9,33 @@
 #include "smtp/reply_reader.hpp"
 #include "smtp/trace.hpp"
 #include "transport/byte_stream.hpp"
+#include "transport/tls.hpp"
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillpost {
 
 // What the server said about itself.
 struct ServerInfo {
     Reply greeting;  // the 220 reply on connecting
-    Reply hello;     // the 250 reply to HELO
+    Reply hello;     // the 250 reply to HELO or EHLO
+    // The extensions an EHLO reply lists (RFC 5321 4.1.1.1), by upper-case
+    // keyword, with their parameters; empty after HELO.
+    std::map<std::string, std::string> extensions;
+
+    bool Offers(std::string_view keyword) const { return extensions.contains(std::string(keyword)); }
+    // The mechanisms named by AUTH, in upper case.
+    std::vector<std::string> AuthMechanisms() const;
 };
+
+// The ways of logging in, best first when the server offers several.
+enum class AuthMechanism { XOAuth2, Plain, Login, CramMd5 };
 
 class Session {
 public:
@@ -51,10 +64,25 @@ public:
     // dropped, and so is any reply not yet read. Never raises.
     void Close() noexcept;
 
+    // Puts TLS under the session from the first byte (before the greeting).
+    void StartTlsAtOnce(const TlsSettings& settings);
+    bool Secure() const { return secure_; }
+
     // The commands, each with the reply it waits for.
     void Greeting();                           // 220
     void Hello(std::string_view domain);       // HELO, 250
-    void MailFrom(std::string_view address);   // MAIL FROM, 250
+    // EHLO, 250: true with the extensions kept; false when the server does
+    // not know the command (500, 502) and `mayRefuse`, so that HELO may be
+    // tried instead.
+    bool ExtendedHello(std::string_view domain, bool mayRefuse = true);
+    // STARTTLS, 220, the handshake; then everything the server said about
+    // itself is forgotten (RFC 3207 4.2), and EHLO must be sent again.
+    void StartTls(const TlsSettings& settings);
+    // AUTH with `mechanism`, 235. The secret (password or token) and its
+    // Base64 form never reach the trace: those lines show "****".
+    void Authenticate(AuthMechanism mechanism, std::string_view user, std::string_view secret);
+    // MAIL FROM, 250; with `smtpUtf8` the SMTPUTF8 parameter (RFC 6531).
+    void MailFrom(std::string_view address, bool smtpUtf8 = false);
     void RcptTo(std::string_view address);     // RCPT TO, 250
     void Data();                               // data, 354
     void EndOfData();                          // line break, ".", 250
@@ -67,6 +95,9 @@ public:
     void SendText(std::string_view text);
     // Hands every buffered byte to the connection.
     void Flush();
+    // Waits for the next complete reply (or what came of it when the time is
+    // up) and traces it; raises 9998 when nothing came in time.
+    Reply ReadReply();
     // Waits for the next reply and returns it when it begins with
     // `expected`; raises 9998 when none comes in time and the reply's error
     // (ServerReplyError) when it begins otherwise.
@@ -75,9 +106,12 @@ public:
     [[noreturn]] void RaiseUnexpectedResponse(std::string_view reply);
 
 private:
-    // Sends a command line, refusing a reply that came unasked.
-    void Command(std::string_view line);
+    // Sends a command line, refusing a reply that came unasked; `shown` is
+    // traced in its place when not empty.
+    void Command(std::string_view line, std::string_view shown = {});
     float Elapsed(double start) const;
+    // Takes `text` for the connection without tracing it.
+    void Take(std::string_view text);
     // Hands `text` to the connection, waiting while it cannot take it.
     void Deliver(std::string_view text);
     // One pass of a reply wait: wait up to a second, then read what came.
@@ -90,6 +124,7 @@ private:
     std::string pending_;  // text taken by SendText, not yet on the wire
     ReplyReader replies_;
     ServerInfo server_;
+    bool secure_ = false;
 };
 
 // Where sessions of the calling thread get their connection: a plain socket

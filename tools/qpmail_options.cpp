@@ -8,6 +8,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <set>
 #include <utility>
@@ -34,8 +35,17 @@ struct CommandLine {
     std::optional<std::string> organization, application;
     std::optional<float> timeout;
     std::optional<std::string> trace;
+    std::optional<Security> security;
+    std::optional<std::string> user, passwordFile, tokenFile, caFile;
+    bool insecure = false;
+    bool allowPlainTextAuth = false;
     bool help = false;
 };
+
+Security ParseSecurity(std::string_view text) {
+    if (const auto security = SecurityNamed(text)) return *security;
+    throw UsageError("--security takes none, may, starttls or tls, not '" + std::string(text) + "'");
+}
 
 // The priority names, in QP_PRIORITY order.
 constexpr std::array<std::string_view, 6> kPriorityNames{"none", "highest", "high", "normal", "low", "lowest"};
@@ -119,6 +129,22 @@ constexpr std::array kOptions{
            [](CommandLine& c, std::string_view v) { c.timeout = ParseTimeout(v); }},
     Option{"--trace", "FILE", false, "append a trace of the conversation to FILE",
            [](CommandLine& c, std::string_view v) { c.trace = std::string(v); }},
+    Option{"--security", "MODE", false, "none (default), may (STARTTLS when offered), starttls\n"
+                                        "(required) or tls (from the first byte, port 465)",
+           [](CommandLine& c, std::string_view v) { c.security = ParseSecurity(v); }},
+    Option{"--user", "NAME", false, "log in as NAME",
+           [](CommandLine& c, std::string_view v) { c.user = std::string(v); }},
+    Option{"--password-file", "FILE", false, "the password is FILE's first line (else the variable\n"
+                                             "QPMAIL_PASSWORD); never give it on the command line",
+           [](CommandLine& c, std::string_view v) { c.passwordFile = std::string(v); }},
+    Option{"--oauth-token-file", "FILE", false, "log in with the bearer token in FILE's first line (XOAUTH2)",
+           [](CommandLine& c, std::string_view v) { c.tokenFile = std::string(v); }},
+    Option{"--ca-file", "FILE", false, "trust the certificates in FILE besides the system's",
+           [](CommandLine& c, std::string_view v) { c.caFile = std::string(v); }},
+    Option{"--insecure", "", false, "do not check the server's certificate (tests only)",
+           [](CommandLine& c, std::string_view) { c.insecure = true; }},
+    Option{"--allow-plaintext-auth", "", false, "allow logging in over a connection without TLS",
+           [](CommandLine& c, std::string_view) { c.allowPlainTextAuth = true; }},
     Option{"--help", "", false, "show this help and exit",
            [](CommandLine& c, std::string_view) { c.help = true; }},
 };
@@ -182,6 +208,16 @@ std::string ReadBody(const std::string& path, std::istream& standardInput) {
     return content;
 }
 
+// The first line of a secret's file, without its line break.
+std::string FirstLine(const std::string& path) {
+    Attachments().Add(path);
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    if (!in || (!std::getline(in, line) && in.bad())) raise(Err::PathFileAccessError);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
 void AddAll(Recipients& list, const std::vector<MailAddress>& addresses) {
     for (const auto& a : addresses) {
         if (a.name)
@@ -217,6 +253,17 @@ std::shared_ptr<Message> BuildMessage(const CommandLine& line, std::istream& sta
     if (line.application) message->Application(*line.application);
     if (line.timeout) message->TimeOut(*line.timeout);
     if (line.trace) message->TraceFile(*line.trace);
+    if (line.security) message->Security(*line.security);
+    if (line.user) message->UserName(*line.user);
+    if (line.passwordFile) {
+        message->Password(FirstLine(*line.passwordFile));
+    } else if (const char* password = std::getenv("QPMAIL_PASSWORD"); password != nullptr && *password != '\0') {
+        message->Password(password);
+    }
+    if (line.tokenFile) message->OAuthToken(FirstLine(*line.tokenFile));
+    if (line.caFile) message->CAFile(*line.caFile);
+    if (line.insecure) message->VerifyCertificate(false);
+    if (line.allowPlainTextAuth) message->AllowPlainTextAuth(true);
     return message;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace quillpost {
 
@@ -20,6 +21,10 @@ inline constexpr std::size_t kBase64LineBytes = 57;
 // one shorter), each followed by carriage return and line feed, appended to
 // `out`. The output is sized once; no allocation happens per line.
 void Base64EncodeLines(std::span<const std::uint8_t> data, std::string& out);
+
+// Decodes Base64 text; characters outside the alphabet (line breaks, blanks)
+// are passed over and decoding ends at the first "=".
+std::string Base64Decode(std::string_view text);
 
 // The number of characters Base64EncodeLines appends for `size` bytes.
 constexpr std::size_t Base64LinesSize(std::size_t size) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace quillpost {
 
@@ -30,6 +31,10 @@ enum class Security {
     StartTls,  // STARTTLS required: nothing of the envelope goes in the clear
     Tls,       // TLS from the first byte (usually port 465)
 };
+
+// "none", "may", "starttls" or "tls" in any letter case; nothing for any
+// other text.
+std::optional<Security> SecurityNamed(std::string_view name);
 
 class Message : public Dispatch {
 public:

@@ -1,0 +1,16 @@
+// The pieces of the login mechanisms (RFC 4954) that are not SMTP itself.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillpost {
+
+// Base64 of a short text, on one line without a line break.
+std::string Base64Text(std::string_view text);
+
+// RFC 2195: the keyed MD5 digest of the server's challenge, in lower-case
+// hexadecimal.
+std::string HmacMd5Hex(std::string_view key, std::string_view challenge);
+
+}  // namespace quillpost

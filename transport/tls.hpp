@@ -1,0 +1,33 @@
+// TLS over a byte stream: from the first byte (implicit TLS) or from the
+// middle of a conversation (STARTTLS). The wrapped stream is again a byte
+// stream, so the conversation above goes on as before.
+#pragma once
+
+#include "transport/byte_stream.hpp"
+
+#include <memory>
+#include <string>
+
+namespace quillpost {
+
+struct TlsSettings {
+    // The name or address the server's certificate must be issued for (an
+    // address is checked against the certificate's address entries).
+    std::string host;
+    // A file of trusted certificates (PEM) in addition to the system's store.
+    std::string caFile;
+    // False skips every check of the certificate.
+    bool verify = true;
+    // Seconds the handshake may go without progress.
+    float timeOut = 50;
+};
+
+// Runs the handshake over `plain` and returns the protected stream. Raises
+// 9982 when the certificate is not trusted (with the reason) and 9981 when
+// the handshake fails otherwise; TLS 1.2 is the least accepted.
+std::unique_ptr<ByteStream> WrapInTls(std::unique_ptr<ByteStream> plain, const TlsSettings& settings);
+
+// The TLS library and its version, for a tool's version text.
+std::string TlsLibraryVersion();
+
+}  // namespace quillpost

@@ -1,0 +1,214 @@
+// TLS through OpenSSL. The library talks to memory buffers; this stream moves
+// their bytes to and from the stream it wraps, so that any byte stream (the
+// socket now) can carry it and the conversation's waits stay in charge.
+#include "transport/tls.hpp"
+
+#include <quillpost/detail/errors.hpp>
+#include <quillpost/host_events.hpp>
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <utility>
+
+namespace quillpost {
+
+namespace {
+
+// Plain text taken per write: one TLS record.
+constexpr std::size_t kRecord = 16 * 1024;
+
+struct ContextFree {
+    void operator()(SSL_CTX* c) const { SSL_CTX_free(c); }
+};
+struct SslFree {
+    void operator()(SSL* s) const { SSL_free(s); }
+};
+
+// The reason at the front of OpenSSL's error queue, and the queue emptied.
+std::string LibraryReason(std::string_view fallback) {
+    const unsigned long code = ERR_get_error();
+    ERR_clear_error();
+    if (code == 0) return std::string(fallback);
+    char text[256];
+    ERR_error_string_n(code, text, sizeof text);
+    return text;
+}
+
+// Contexts are kept for the process, one per trust setting: loading the
+// system's store costs far more than a handshake on a local network.
+SSL_CTX* ContextFor(const std::string& caFile, bool verify) {
+    static std::mutex lock;
+    static std::map<std::pair<std::string, bool>, std::unique_ptr<SSL_CTX, ContextFree>> contexts;
+    const std::lock_guard guard(lock);
+    auto& slot = contexts[{caFile, verify}];
+    if (slot) return slot.get();
+    std::unique_ptr<SSL_CTX, ContextFree> context(SSL_CTX_new(TLS_client_method()));
+    if (!context) raise(Err::TlsHandshakeFailed, LibraryReason("no TLS context"));
+    SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
+    if (verify) {
+        SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
+        if (SSL_CTX_set_default_verify_paths(context.get()) != 1) ERR_clear_error();
+        if (!caFile.empty() && SSL_CTX_load_verify_locations(context.get(), caFile.c_str(), nullptr) != 1)
+            raise(Err::CertificateNotTrusted, "cannot read the CA file " + caFile + ": " + LibraryReason(""));
+    } else {
+        SSL_CTX_set_verify(context.get(), SSL_VERIFY_NONE, nullptr);
+    }
+    slot = std::move(context);
+    return slot.get();
+}
+
+bool IsAddress(const std::string& host) {
+    return host.find(':') != std::string::npos ||
+           host.find_first_not_of("0123456789.") == std::string::npos;
+}
+
+class TlsStream final : public ByteStream {
+public:
+    TlsStream(std::unique_ptr<ByteStream> plain, const TlsSettings& settings) : plain_(std::move(plain)) {
+        ssl_.reset(SSL_new(ContextFor(settings.caFile, settings.verify)));
+        BIO* in = BIO_new(BIO_s_mem());
+        BIO* out = BIO_new(BIO_s_mem());
+        if (!ssl_ || in == nullptr || out == nullptr) {
+            BIO_free(in);
+            BIO_free(out);
+            raise(Err::TlsHandshakeFailed, LibraryReason("out of memory"));
+        }
+        SSL_set_bio(ssl_.get(), in, out);
+        in_ = in;
+        out_ = out;
+        SSL_set_connect_state(ssl_.get());
+        const std::string host = Unbracketed(settings.host);
+        if (settings.verify) {
+            X509_VERIFY_PARAM* param = SSL_get0_param(ssl_.get());
+            X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+            const int set = IsAddress(host) ? X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str())
+                                            : X509_VERIFY_PARAM_set1_host(param, host.c_str(), 0);
+            if (set != 1) raise(Err::CertificateNotTrusted, "cannot check the name " + host);
+        }
+        // RFC 6066 3: the name, never an address, tells the server whom we want.
+        if (!IsAddress(host)) SSL_set_tlsext_host_name(ssl_.get(), host.c_str());
+        Handshake(settings.timeOut);
+    }
+
+    std::size_t Read(std::string& out) override {
+        Pull();
+        std::size_t taken = 0;
+        char buffer[kRecord];
+        for (;;) {
+            std::size_t got = 0;
+            const int result = SSL_read_ex(ssl_.get(), buffer, sizeof buffer, &got);
+            if (result == 1) {
+                out.append(buffer, got);
+                taken += got;
+                continue;
+            }
+            const int reason = SSL_get_error(ssl_.get(), result);
+            if (reason == SSL_ERROR_WANT_READ || reason == SSL_ERROR_ZERO_RETURN) break;
+            raise(Err::TlsHandshakeFailed, LibraryReason("the connection's protection failed"));
+        }
+        Push();
+        return taken;
+    }
+
+    std::size_t Write(std::string_view data) override {
+        // New text is taken only once what was sealed before has gone, so that
+        // a slow server holds back the writer instead of filling memory.
+        if (!Push()) return 0;
+        const std::size_t piece = data.size() < kRecord ? data.size() : kRecord;
+        std::size_t taken = 0;
+        if (piece > 0 && SSL_write_ex(ssl_.get(), data.data(), piece, &taken) != 1)
+            raise(Err::TlsHandshakeFailed, LibraryReason("the connection's protection failed"));
+        Push();
+        return taken;
+    }
+
+    void WaitReadable(std::int16_t seconds, TraceSink* trace) override {
+        // Text already opened, or sealed bytes not yet opened, need no wait.
+        if (SSL_pending(ssl_.get()) > 0 || BIO_ctrl_pending(in_) > 0) return;
+        plain_->WaitReadable(seconds, trace);
+    }
+
+    void WaitWritable(std::int16_t seconds) override {
+        if (!sealed_.empty() || BIO_ctrl_pending(out_) > 0) plain_->WaitWritable(seconds);
+    }
+
+private:
+    static std::string Unbracketed(const std::string& host) {
+        if (host.size() > 2 && host.front() == '[' && host.back() == ']') return host.substr(1, host.size() - 2);
+        return host;
+    }
+
+    // Moves what the wrapped stream has received into the library.
+    bool Pull() {
+        incoming_.clear();
+        if (plain_->Read(incoming_) == 0) return false;
+        BIO_write(in_, incoming_.data(), static_cast<int>(incoming_.size()));
+        return true;
+    }
+
+    // Moves what the library has sealed to the wrapped stream, as far as it
+    // takes it now; true when nothing is left waiting.
+    bool Push() {
+        char buffer[kRecord];
+        int got;
+        while ((got = BIO_read(out_, buffer, sizeof buffer)) > 0) sealed_.append(buffer, static_cast<std::size_t>(got));
+        while (!sealed_.empty()) {
+            const std::size_t put = plain_->Write(sealed_);
+            if (put == 0) return false;
+            sealed_.erase(0, put);
+        }
+        return true;
+    }
+
+    void Handshake(float timeOut) {
+        using Clock = std::chrono::steady_clock;
+        auto lastProgress = Clock::now();
+        for (;;) {
+            const int result = SSL_do_handshake(ssl_.get());
+            const bool sent = Push();
+            if (result == 1) {
+                while (!Push()) plain_->WaitWritable(1);
+                return;
+            }
+            const int reason = SSL_get_error(ssl_.get(), result);
+            if (reason != SSL_ERROR_WANT_READ && reason != SSL_ERROR_WANT_WRITE) {
+                const long verified = SSL_get_verify_result(ssl_.get());
+                if (verified != X509_V_OK) {
+                    ERR_clear_error();
+                    raise(Err::CertificateNotTrusted, X509_verify_cert_error_string(verified));
+                }
+                raise(Err::TlsHandshakeFailed, LibraryReason("the server ended the handshake"));
+            }
+            if (!sent)
+                plain_->WaitWritable(1);
+            else
+                plain_->WaitReadable(1, nullptr);
+            if (Pull()) lastProgress = Clock::now();
+            if (std::chrono::duration<float>(Clock::now() - lastProgress).count() > timeOut)
+                raise(Err::TlsHandshakeFailed, "no answer from the server in time");
+            ProcessPendingEvents();
+        }
+    }
+
+    std::unique_ptr<ByteStream> plain_;
+    std::unique_ptr<SSL, SslFree> ssl_;
+    BIO* in_ = nullptr;   // owned by ssl_
+    BIO* out_ = nullptr;  // owned by ssl_
+    std::string sealed_;  // sealed bytes the wrapped stream has not taken yet
+    std::string incoming_;
+};
+
+}  // namespace
+
+std::unique_ptr<ByteStream> WrapInTls(std::unique_ptr<ByteStream> plain, const TlsSettings& settings) {
+    return std::make_unique<TlsStream>(std::move(plain), settings);
+}
+
+std::string TlsLibraryVersion() { return OpenSSL_version(OPENSSL_VERSION); }
+
+}  // namespace quillpost
