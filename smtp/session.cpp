@@ -29,7 +29,7 @@ Session::Session(float timeOut, Trace& trace) : timeOut_(timeOut), trace_(trace)
 
 void Session::Open(const std::string& server, std::int16_t port) {
     Close();
-    stream_ = t_connector ? t_connector(server, port) : ConnectSocket(server, port);
+    stream_ = t_connector ? t_connector(server, port, timeOut_) : ConnectSocket(server, port, timeOut_);
 }
 
 void Session::Close() noexcept {

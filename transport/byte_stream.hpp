@@ -36,11 +36,13 @@ public:
     virtual void WaitWritable(std::int16_t seconds) = 0;
 };
 
-// Opens a byte stream to `host` (name or dotted address) at `port` (16 bits,
-// read as unsigned). Raises the transport's error and leaves nothing open.
-using Connector = std::function<std::unique_ptr<ByteStream>(const std::string& host, std::int16_t port)>;
+// Opens a byte stream to `host` at `port` (16 bits, read as unsigned), each
+// address of the host tried for at most `timeOut` seconds. Raises the
+// transport's error and leaves nothing open.
+using Connector =
+    std::function<std::unique_ptr<ByteStream>(const std::string& host, std::int16_t port, float timeOut)>;
 
 // The plain TCP connection (CommOpen), closed when the stream is destroyed.
-std::unique_ptr<ByteStream> ConnectSocket(const std::string& host, std::int16_t port);
+std::unique_ptr<ByteStream> ConnectSocket(const std::string& host, std::int16_t port, float timeOut = 0);
 
 }  // namespace quillpost

@@ -14,10 +14,13 @@
 
 namespace quillpost {
 
-// Connects to `host` (name or dotted address) at `port` (16 bits, read as
-// unsigned) with a blocking connect, then puts the socket into non-blocking
-// mode. On failure nothing stays open and `conn` is -1.
-void CommOpen(std::int32_t& conn, const std::string& host, std::int16_t port);
+// Connects to `host` (a name, a dotted IPv4 address, an IPv6 address bare or
+// in brackets) at `port` (16 bits, read as unsigned), trying every address
+// the name has in the resolver's order, each for at most `timeOut` seconds
+// (the platform's own limit when 0 or less); the socket is left in
+// non-blocking mode. On failure nothing stays open, `conn` is -1 and the
+// last attempt's error is raised.
+void CommOpen(std::int32_t& conn, const std::string& host, std::int16_t port, float timeOut = 0);
 
 // Closes the socket and undoes its library start-up; never raises and leaves
 // `conn` as it is.

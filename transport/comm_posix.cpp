@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -15,6 +16,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <vector>
 #include <cstring>
 
 namespace quillpost {
@@ -77,20 +80,79 @@ int WaitReady(std::int32_t fd, bool forWrite, std::int16_t seconds) {
     return -1;
 }
 
-// The blocking connect. A signal that interrupts it leaves the connection
-// going on by itself, so its outcome is then awaited rather than asked for
-// a second time.
-bool ConnectBlocking(int fd, const sockaddr_in& address) {
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+// One address to try, ready for connect().
+struct Endpoint {
+    sockaddr_storage address{};
+    socklen_t length = 0;
+};
+
+// Every address of `host` in the resolver's order: a dotted IPv4 address (in
+// any of the forms the platform's parser knows), an IPv6 address, bare or in
+// brackets, or a name. Empty, with the lookup's error recorded, when there is
+// none; the all-ones IPv4 address is never one (the parser's failure value).
+std::vector<Endpoint> ResolveAddresses(std::string host, std::int16_t port) {
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    const std::uint16_t networkPort = htons(static_cast<std::uint16_t>(port));
+    std::vector<Endpoint> found;
+    const auto addIpv4 = [&](std::uint32_t address) {
+        Endpoint e;
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&e.address);
+        v4->sin_family = AF_INET;
+        v4->sin_port = networkPort;
+        v4->sin_addr.s_addr = address;
+        e.length = sizeof(sockaddr_in);
+        found.push_back(e);
+    };
+    const in_addr_t parsed = ::inet_addr(host.c_str());
+    if (parsed != INADDR_NONE) {
         RecordSocketError(0);
-        return true;
+        addIpv4(parsed);
+        return found;
     }
-    if (errno != EINTR) {
-        RecordErrno(errno);
-        return false;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    const int result = ::getaddrinfo(host.c_str(), nullptr, &hints, &list);
+    if (result != 0 || list == nullptr) {
+        RecordSocketError(SocketErrorFromLookup(result, errno));
+        return found;
     }
+    for (const addrinfo* at = list; at != nullptr; at = at->ai_next) {
+        if (at->ai_family == AF_INET && at->ai_addrlen >= sizeof(sockaddr_in)) {
+            const std::uint32_t address = reinterpret_cast<const sockaddr_in*>(at->ai_addr)->sin_addr.s_addr;
+            if (address != INADDR_NONE) addIpv4(address);
+        } else if (at->ai_family == AF_INET6 && at->ai_addrlen >= sizeof(sockaddr_in6)) {
+            Endpoint e;
+            std::memcpy(&e.address, at->ai_addr, sizeof(sockaddr_in6));
+            reinterpret_cast<sockaddr_in6*>(&e.address)->sin6_port = networkPort;
+            e.length = sizeof(sockaddr_in6);
+            found.push_back(e);
+        }
+    }
+    ::freeaddrinfo(list);
+    RecordSocketError(0);
+    return found;
+}
+
+// Waits for a connect under way to finish: for at most `milliseconds`, or
+// without limit when that is negative. A signal does not cut the wait short.
+bool AwaitConnect(int fd, int milliseconds) {
+    using Clock = std::chrono::steady_clock;
     pollfd entry{fd, POLLOUT, 0};
-    while (::poll(&entry, 1, -1) < 0) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        int left = -1;
+        if (milliseconds >= 0) {
+            const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            left = rest.count() < 0 ? 0 : static_cast<int>(rest.count());
+        }
+        const int ready = ::poll(&entry, 1, left);
+        if (ready > 0) break;
+        if (ready == 0) {
+            RecordErrno(ETIMEDOUT);
+            return false;
+        }
         if (errno != EINTR) {
             RecordErrno(errno);
             return false;
@@ -103,33 +165,49 @@ bool ConnectBlocking(int fd, const sockaddr_in& address) {
     return failure == 0;
 }
 
-// Steps 3 to 7 of an open: resolve, create, connect, switch to non-blocking.
-// False with the code recorded when a step fails; `conn` then holds the
+// One attempt: a socket of the address's family, connected within
+// `timeOut` seconds (the platform's own limit when 0 or less), left in
+// non-blocking mode. False with the code recorded; `fd` then holds the
 // socket if one was made.
-bool Connect(std::int32_t& conn, const std::string& host, std::int16_t port) {
-    const std::uint32_t address = ResolveHost(host);
-    if (address == INADDR_NONE) return false;
-
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+bool ConnectTo(int& fd, const Endpoint& target, float timeOut) {
+    fd = ::socket(target.address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         RecordErrno(errno);
         return false;
     }
-    conn = fd;
-
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port = htons(static_cast<std::uint16_t>(port));
-    target.sin_addr.s_addr = address;
-    if (!ConnectBlocking(fd, target)) return false;
-
     int on = 1;
     if (::ioctl(fd, FIONBIO, &on) != 0) {
         RecordErrno(errno);
         return false;
     }
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&target.address), target.length) != 0) {
+        if (errno != EINPROGRESS && errno != EINTR) {
+            RecordErrno(errno);
+            return false;
+        }
+        const int limit = timeOut > 0 ? static_cast<int>(std::min(timeOut, 2.0e6f) * 1000) : -1;
+        if (!AwaitConnect(fd, limit)) return false;
+    }
     RecordSocketError(0);
     return true;
+}
+
+// Resolve, then try every address in turn until one connects: a relay name
+// with several addresses fails over to the next. `conn` holds the connected
+// socket; on failure the last attempt's code stays recorded.
+bool Connect(std::int32_t& conn, const std::string& host, std::int16_t port, float timeOut) {
+    const std::vector<Endpoint> addresses = ResolveAddresses(host, port);
+    for (const Endpoint& target : addresses) {
+        int fd = -1;
+        if (ConnectTo(fd, target, timeOut)) {
+            conn = fd;
+            return true;
+        }
+        const std::int32_t code = LastSocketError();
+        if (fd >= 0) ::close(fd);
+        RecordSocketError(code);
+    }
+    return false;
 }
 
 // One send call, repeated only when a signal interrupted it. MSG_NOSIGNAL:
@@ -150,12 +228,12 @@ ssize_t SendOnce(std::int32_t conn, const char* data, std::size_t size) {
 
 }  // namespace
 
-void CommOpen(std::int32_t& conn, const std::string& host, std::int16_t port) {
+void CommOpen(std::int32_t& conn, const std::string& host, std::int16_t port, float timeOut) {
     conn = -1;
     std::int32_t code = SocketStartup();
     const bool started = code == 0;
     if (started) {
-        if (Connect(conn, host, port)) return;
+        if (Connect(conn, host, port, timeOut)) return;
         code = LastSocketError();
     }
     // Everything that the open acquired is released before the error leaves.

@@ -11,7 +11,9 @@ namespace {
 
 class SocketStream final : public ByteStream {
 public:
-    SocketStream(const std::string& host, std::int16_t port) { CommOpen(conn_, host, port); }
+    SocketStream(const std::string& host, std::int16_t port, float timeOut) {
+        CommOpen(conn_, host, port, timeOut);
+    }
     ~SocketStream() override { CommClose(conn_); }
     SocketStream(const SocketStream&) = delete;
     SocketStream& operator=(const SocketStream&) = delete;
@@ -54,8 +56,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ByteStream> ConnectSocket(const std::string& host, std::int16_t port) {
-    return std::make_unique<SocketStream>(host, port);
+std::unique_ptr<ByteStream> ConnectSocket(const std::string& host, std::int16_t port, float timeOut) {
+    return std::make_unique<SocketStream>(host, port, timeOut);
 }
 
 }  // namespace quillpost

@@ -176,7 +176,8 @@ TEST_F(SendFailureTest, AttachmentRemovedBeforeSendingLeavesTheDataUnended) {
 // connection right after accepting the message would.
 class FailingQuit : public ByteStream {
 public:
-    FailingQuit(const std::string& host, std::int16_t port) : inner_(ConnectSocket(host, port)) {}
+    FailingQuit(const std::string& host, std::int16_t port, float timeOut)
+        : inner_(ConnectSocket(host, port, timeOut)) {}
     std::size_t Read(std::string& out) override { return inner_->Read(out); }
     std::size_t Write(std::string_view data) override {
         if (data.find("quit\r\n") != std::string_view::npos) throw Error(10054, "Connection reset by peer.");
@@ -194,8 +195,8 @@ TEST_F(SendFailureTest, FailureAfterTheMessageWasAcceptedIsTracedNotRaised) {
     peer.Send("220 hi\r\n").ExpectLine().Send("250 ok\r\n").ExpectLine().Send("250 ok\r\n");
     peer.ExpectLine().Send("250 ok\r\n").ExpectLine("data").Send("354 go\r\n");
     peer.ReadUntil("\r\n.\r\n").Send("250 queued as 42\r\n").ReadToEnd();
-    SetConnectorForThisThread([](const std::string& host, std::int16_t port) {
-        return std::make_unique<FailingQuit>(host, port);
+    SetConnectorForThisThread([](const std::string& host, std::int16_t port, float timeOut) {
+        return std::make_unique<FailingQuit>(host, port, timeOut);
     });
     const Error e = SendTo(peer);
     SetConnectorForThisThread(nullptr);

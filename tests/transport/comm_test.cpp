@@ -13,7 +13,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -25,6 +27,7 @@
 namespace quillpost {
 namespace {
 
+using test::ErrorOf;
 using test::RaisedBy;
 using test::ScriptedPeer;
 using test::TempDir;
@@ -487,6 +490,52 @@ TEST(SocketStream, AFailedOpenLeavesNothingOpen) {
     const std::int32_t before = SocketStartupCount();
     EXPECT_EQ(RaisedBy([&] { ConnectSocket("127.0.0.1", ScriptedPeer::UnusedPort()); }).number(), 10061);
     EXPECT_EQ(SocketStartupCount(), before);
+}
+
+}  // namespace
+}  // namespace quillpost
+
+namespace quillpost {
+namespace {
+
+// A listener on the IPv6 loopback address, or -1 where the machine has none.
+int ListenOnIpv6Loopback(std::uint16_t& port) {
+    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    socklen_t length = sizeof address;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 || ::listen(fd, 4) != 0) {
+        if (fd >= 0) ::close(fd);
+        return -1;
+    }
+    port = ntohs(address.sin6_port);
+    return fd;
+}
+
+TEST(CommOpen, ReachesIpv6AddressesBareOrInBracketsAndFailsOverAcrossAddresses) {
+    std::uint16_t port = 0;
+    const int listener = ListenOnIpv6Loopback(port);
+    if (listener < 0) GTEST_SKIP() << "no IPv6 loopback here";
+    for (const std::string host : {"::1", "[::1]", "ip6-localhost"}) {
+        std::int32_t conn = -1;
+        const Error error = ErrorOf([&] { CommOpen(conn, host, static_cast<std::int16_t>(port), 5); });
+        if (host == "ip6-localhost" && error.number() >= 11001) continue;  // not every resolver knows it
+        EXPECT_EQ(error.number(), 0) << host << ": " << error.description();
+        EXPECT_NE(conn, -1) << host;
+        if (conn != -1) CommClose(conn);
+    }
+    ::close(listener);
+
+    // A name whose first address refuses is tried at its next one.
+    ScriptedPeer peer;
+    peer.ReadToEnd();
+    peer.Start();
+    std::int32_t conn = -1;
+    CommOpen(conn, "localhost", peer.port(), 5);
+    EXPECT_NE(conn, -1);
+    CommClose(conn);
 }
 
 }  // namespace
