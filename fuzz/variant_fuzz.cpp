@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <type_traits>
 
 namespace {
@@ -52,6 +53,23 @@ void CheckTextRoundTrip(F value) {
     QP_FUZZ_CHECK(std::isnan(value) ? std::isnan(back) : back == value);
 }
 
+// A date's text is "YYYY-MM-DD", "hh:mm:ss" or both, with a year of four
+// digits: automation dates run from the year 100 to 9999.
+void CheckDateText(double days) {
+    Try([&] {
+        const std::string text = quillpost::Variant::date(days).ToText();
+        const std::string_view shapes[] = {"dddd-dd-dd", "dd:dd:dd", "dddd-dd-dd dd:dd:dd"};
+        bool matches = false;
+        for (const auto shape : shapes) {
+            bool same = shape.size() == text.size();
+            for (std::size_t i = 0; same && i < text.size(); ++i)
+                same = shape[i] == 'd' ? text[i] >= '0' && text[i] <= '9' : shape[i] == text[i];
+            matches = matches || same;
+        }
+        QP_FUZZ_CHECK(matches);
+    });
+}
+
 template <class T>
 T Read(const std::uint8_t* data) {
     T value;
@@ -79,6 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ConvertAll(quillpost::Variant(d));
         CheckTextRoundTrip(d);
         ConvertAll(quillpost::Variant::date(d));
+        CheckDateText(d);
     }
     return 0;
 }
