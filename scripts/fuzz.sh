@@ -55,6 +55,7 @@ for target in reply_reader header_parse variant qpmail_options base64 registry; 
   cat "$target_log" >>"$log"
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$target_log" | tail -n 1)
   rate=$(sed -n 's/.*exec\/s: \([0-9]*\).*/\1/p' "$target_log" | tail -n 1)
+  [ -n "$rate" ] || rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$target_log" | tail -n 1)
   artifacts=$(find "$findings" -type f | wc -l)
   if [ "$status" -ne 0 ] || [ "$artifacts" -gt 0 ]; then
     found=1
