@@ -7,3 +7,4 @@ root="$(cd "$(dirname "$0")" && pwd)"
 "$root/scripts/build.sh"
 ctest --test-dir "${QUILLPOST_BUILD_DIR:-$root/build}" --output-on-failure -j2
 "$root/scripts/sanitize.sh"
+"$root/scripts/fuzz.sh" 20

@@ -95,7 +95,7 @@ void Session::Authenticate(AuthMechanism mechanism, std::string_view user, std::
     const auto send = [this](const std::string& line) { Command(line + "\r\n", "****\r\n"); };
     switch (mechanism) {
     case AuthMechanism::XOAuth2: {
-        const std::string grant = "user=" + std::string(user) + "\x01auth=Bearer " + std::string(secret) + "\x01\x01";
+        const std::string grant = "user=" + std::string(user) + "\x01" "auth=Bearer " + std::string(secret) + "\x01\x01";
         Command("AUTH XOAUTH2 " + Base64Text(grant) + "\r\n", "AUTH XOAUTH2 ****\r\n");
         break;
     }
