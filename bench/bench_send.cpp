@@ -28,9 +28,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The same headers and body as the smtplib baseline sends.
+// The same headers and body as the smtplib baseline sends. With
+// QP_BENCH_CA_FILE set, the message goes over TLS from the first byte,
+// trusting that file.
 std::shared_ptr<Message> NewMessage(std::int32_t port) {
     auto m = std::make_shared<Message>();
+    if (const char* ca = std::getenv("QP_BENCH_CA_FILE")) {
+        m->Security(Security::Tls);
+        m->CAFile(ca);
+    }
     m->Server("127.0.0.1");
     m->Port(port > 32767 ? port - 65536 : port);
     m->TimeOut(60);

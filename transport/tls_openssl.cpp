@@ -19,7 +19,9 @@ namespace quillpost {
 
 namespace {
 
-// Plain text taken per write: one TLS record.
+// Plain text taken per write: four TLS records of 16 KiB.
+constexpr std::size_t kWriteSize = 64 * 1024;
+// Bytes read out of the library at a time.
 constexpr std::size_t kRecord = 16 * 1024;
 
 struct ContextFree {
@@ -39,6 +41,49 @@ std::string LibraryReason(std::string_view fallback) {
     return text;
 }
 
+// The last session each server gave, by server and trust setting: the next
+// connection resumes it (RFC 8446 2.2) and skips the certificate exchange,
+// the costliest part of sending one small message.
+class SessionCache {
+public:
+    static SessionCache& Instance() {
+        static SessionCache cache;
+        return cache;
+    }
+    // A reference the caller frees, or nullptr.
+    SSL_SESSION* Take(const std::string& key) {
+        const std::lock_guard guard(lock_);
+        const auto found = sessions_.find(key);
+        if (found == sessions_.end()) return nullptr;
+        SSL_SESSION_up_ref(found->second);
+        return found->second;
+    }
+    // Keeps `session` (its reference passes to the cache).
+    void Keep(const std::string& key, SSL_SESSION* session) {
+        const std::lock_guard guard(lock_);
+        SSL_SESSION*& slot = sessions_[key];
+        if (slot != nullptr) SSL_SESSION_free(slot);
+        slot = session;
+    }
+
+private:
+    std::mutex lock_;
+    std::map<std::string, SSL_SESSION*> sessions_;
+};
+
+// Where a connection's sessions are kept: set on each SSL object.
+int CacheKeyIndex() {
+    static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return index;
+}
+
+int KeepNewSession(SSL* ssl, SSL_SESSION* session) {
+    const auto* key = static_cast<const std::string*>(SSL_get_ex_data(ssl, CacheKeyIndex()));
+    if (key == nullptr) return 0;
+    SessionCache::Instance().Keep(*key, session);
+    return 1;  // the cache holds the reference now
+}
+
 // Contexts are kept for the process, one per trust setting: loading the
 // system's store costs far more than a handshake on a local network.
 SSL_CTX* ContextFor(const std::string& caFile, bool verify) {
@@ -50,6 +95,11 @@ SSL_CTX* ContextFor(const std::string& caFile, bool verify) {
     std::unique_ptr<SSL_CTX, ContextFree> context(SSL_CTX_new(TLS_client_method()));
     if (!context) raise(Err::TlsHandshakeFailed, LibraryReason("no TLS context"));
     SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
+    // AES-128 first: as strong as mail needs, and the cheapest to seal a
+    // large attachment with.
+    SSL_CTX_set_ciphersuites(context.get(), "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256");
+    SSL_CTX_set_session_cache_mode(context.get(), SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+    SSL_CTX_sess_set_new_cb(context.get(), KeepNewSession);
     if (verify) {
         SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
         if (SSL_CTX_set_default_verify_paths(context.get()) != 1) ERR_clear_error();
@@ -92,6 +142,12 @@ public:
         }
         // RFC 6066 3: the name, never an address, tells the server whom we want.
         if (!IsAddress(host)) SSL_set_tlsext_host_name(ssl_.get(), host.c_str());
+        cacheKey_ = host + '\n' + settings.caFile + (settings.verify ? "\nverified" : "\nunverified");
+        SSL_set_ex_data(ssl_.get(), CacheKeyIndex(), &cacheKey_);
+        if (SSL_SESSION* earlier = SessionCache::Instance().Take(cacheKey_)) {
+            SSL_set_session(ssl_.get(), earlier);
+            SSL_SESSION_free(earlier);
+        }
         Handshake(settings.timeOut);
     }
 
@@ -119,7 +175,7 @@ public:
         // New text is taken only once what was sealed before has gone, so that
         // a slow server holds back the writer instead of filling memory.
         if (!Push()) return 0;
-        const std::size_t piece = data.size() < kRecord ? data.size() : kRecord;
+        const std::size_t piece = data.size() < kWriteSize ? data.size() : kWriteSize;
         std::size_t taken = 0;
         if (piece > 0 && SSL_write_ex(ssl_.get(), data.data(), piece, &taken) != 1)
             raise(Err::TlsHandshakeFailed, LibraryReason("the connection's protection failed"));
@@ -152,17 +208,28 @@ private:
     }
 
     // Moves what the library has sealed to the wrapped stream, as far as it
-    // takes it now; true when nothing is left waiting.
+    // takes it now; true when nothing is left waiting. Sealed bytes go
+    // straight from the library's buffer; only a rest the stream did not
+    // take is copied aside.
     bool Push() {
-        char buffer[kRecord];
-        int got;
-        while ((got = BIO_read(out_, buffer, sizeof buffer)) > 0) sealed_.append(buffer, static_cast<std::size_t>(got));
         while (!sealed_.empty()) {
             const std::size_t put = plain_->Write(sealed_);
             if (put == 0) return false;
             sealed_.erase(0, put);
         }
-        return true;
+        char* data = nullptr;
+        const long size = BIO_get_mem_data(out_, &data);
+        if (size <= 0) return true;
+        const std::string_view sealed(data, static_cast<std::size_t>(size));
+        std::size_t put = 0;
+        while (put < sealed.size()) {
+            const std::size_t more = plain_->Write(sealed.substr(put));
+            if (more == 0) break;
+            put += more;
+        }
+        if (put < sealed.size()) sealed_.assign(sealed.substr(put));
+        (void)BIO_reset(out_);
+        return sealed_.empty();
     }
 
     void Handshake(float timeOut) {
@@ -200,6 +267,7 @@ private:
     BIO* in_ = nullptr;   // owned by ssl_
     BIO* out_ = nullptr;  // owned by ssl_
     std::string sealed_;  // sealed bytes the wrapped stream has not taken yet
+    std::string cacheKey_;
     std::string incoming_;
 };
 
