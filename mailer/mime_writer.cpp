@@ -88,8 +88,10 @@ void MimeWriter::BodyLines(std::string_view body) {
 
 void MimeWriter::QuotedPrintableLines(std::string_view body) {
     // The same lines as BodyLines, each encoded on its own: the text's
-    // line breaks stay line breaks (RFC 2045 6.7 (4)).
-    QuotedPrintableEncoder encoder([this](std::string_view lines) { out_.Write(lines); });
+    // line breaks stay line breaks (RFC 2045 6.7 (4)). Every encoded line is
+    // handed on by itself, as the lines of a plain body and of Base64 are:
+    // one trace entry a line.
+    QuotedPrintableEncoder encoder([this](std::string_view line) { out_.Write(line); }, 0);
     ForEachLine(body, [&](std::string_view line) { encoder.Line(line); });
     encoder.Flush();
 }
