@@ -32,8 +32,9 @@ std::string Word(std::string_view bytes) {
 }
 
 // RFC 2231 4 with RFC 2045 5.1: attribute-char is any printable ASCII
-// character except blank, "*", "'", "%" and the tspecials; everything else
-// is written as "%" and two hexadecimal digits.
+// character except blank, "*", "'", "%" and the characters that separate
+// parameters and values; everything else is written as "%" and two
+// hexadecimal digits.
 bool IsAttributeChar(unsigned char c) {
     if (c <= 0x20 || c >= 0x7F) return false;
     return std::string_view("*'%()<>@,;:\\\"/[]?=").find(static_cast<char>(c)) == std::string_view::npos;

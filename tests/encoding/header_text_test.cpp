@@ -114,7 +114,7 @@ TEST(ExtendedParameters, PercentEncodeAndContinueInSectionsOfWholeCharacters) {
     const std::string ue = "%C3%9C";
     const ParameterCase cases[] = {
         {"short name", kUe + "bersicht.pdf", "filename*=utf-8''%C3%9Cbersicht.pdf"},
-        {"specials are encoded", "a b'c*%\"(;)=?" + kAe + ".txt",
+        {"separators and blanks are encoded", "a b'c*%\"(;)=?" + kAe + ".txt",
          "filename*=utf-8''a%20b%27c%2A%25%22%28%3B%29%3D%3F%C3%A4.txt"},
         {"attribute characters stay", "x-1_2.~!#$&+^`|" + kAe, "filename*=utf-8''x-1_2.~!#$&+^`|%C3%A4"},
         {"60 encoded characters fit one line", Repeat(kUe, 10), "filename*=utf-8''" + Repeat(ue, 10)},
