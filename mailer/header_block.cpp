@@ -2,6 +2,8 @@
 
 #include <quillpost/detail/date.hpp>
 
+#include "encoding/header_text.hpp"
+#include "encoding/utf8.hpp"
 #include "platform/local_time.hpp"
 
 #include <cstdio>
@@ -10,9 +12,26 @@
 
 namespace quillpost {
 
+namespace {
+
+// What stands before a header line's value: the name, and ": " or, for a
+// name that ends with a colon already, one blank.
+std::string HeaderPrefix(std::string_view name) {
+    std::string prefix(name);
+    prefix += !name.empty() && name.back() == ':' ? " " : ": ";
+    return prefix;
+}
+
+// The characters on the last line of `text` that begins at `column`.
+std::size_t LastLineEnd(std::string_view text, std::size_t column) {
+    const std::size_t fold = text.rfind('\n');
+    return fold == std::string_view::npos ? column + text.size() : text.size() - fold - 1;
+}
+
+}  // namespace
+
 std::string HeaderLine(std::string_view name, std::string_view value) {
-    std::string line(name);
-    line += !name.empty() && name.back() == ':' ? " " : ": ";
+    std::string line = HeaderPrefix(name);
     line += value;
     line += "\r\n";
     return line;
@@ -32,23 +51,39 @@ std::string FormatAddress(std::string_view name) {
     return Quote(name) + " ";
 }
 
+std::string TextHeaderLine(std::string_view name, std::string_view value) {
+    if (IsAscii(value)) return HeaderLine(name, value);
+    const std::string prefix = HeaderPrefix(name);
+    return prefix + EncodeWords(value, prefix.size()) + "\r\n";
+}
+
+std::string Mailbox(std::string_view name, std::string_view address, std::size_t column) {
+    const std::string angled = "<" + std::string(address) + ">";
+    if (IsAscii(name)) return FormatAddress(name) + angled;
+    std::string out = EncodeWords(name, column);
+    // The blank, the address and a comma that may follow it.
+    const bool fits = LastLineEnd(out, column) + 1 + angled.size() + 1 <= kHeaderLineLength;
+    out += fits ? " " : "\r\n ";
+    return out + angled;
+}
+
 namespace {
 
 // One header line listing every address of `list`, continuation lines
 // folded with a comma, a line break and a blank; nothing for an empty list.
 void WriteAddressHeader(DataSink& out, std::string_view headerName, const std::vector<Snapshot::Address>& list) {
     if (list.empty()) return;
+    const std::string prefix = HeaderPrefix(std::string(headerName) + ":");
     std::string value;
-    std::string_view separator;
+    std::size_t column = prefix.size();
     for (const auto& r : list) {
-        value += separator;
-        value += FormatAddress(r.name);
-        value += '<';
-        value += r.address;
-        value += '>';
-        separator = ",\r\n ";
+        if (!value.empty()) {
+            value += ",\r\n ";
+            column = 1;
+        }
+        value += Mailbox(r.name, r.address, column);
     }
-    out.Write(HeaderLine(std::string(headerName) + ":", value));
+    out.Write(prefix + value + "\r\n");
 }
 
 }  // namespace
@@ -69,21 +104,21 @@ std::string DateText(double dateTime, std::int32_t offsetMinutes) {
 void WriteHeaderBlock(const Snapshot& m, DataSink& out) {
     WriteAddressHeader(out, "Reply-To", m.replyTos);
     out.Write(HeaderLine("Date", DateText(m.dateTime, TimeZoneOffset(m.dateTime))));
-    out.Write(HeaderLine("From", FormatAddress(m.fromName) + "<" + m.fromAddress + ">"));
-    out.Write(HeaderLine("Subject", m.subject));
+    out.Write(HeaderLine("From", Mailbox(m.fromName, m.fromAddress, HeaderPrefix("From").size())));
+    out.Write(TextHeaderLine("Subject", m.subject));
     WriteAddressHeader(out, "To", m.recipients);
     WriteAddressHeader(out, "Cc", m.ccs);
     // Blind copies get their envelope recipients only: a "Bcc" line would
     // show every recipient what the blind copies are meant to hide.
-    if (!m.organization.empty()) out.Write(HeaderLine("Organization", m.organization));
-    out.Write(HeaderLine("X-Mailer", m.application));
+    if (!m.organization.empty()) out.Write(TextHeaderLine("Organization", m.organization));
+    out.Write(TextHeaderLine("X-Mailer", m.application));
     if (m.priority != QP_PRIORITY_NONE) {
         const std::string priority = std::to_string(m.priority);
         out.Write(HeaderLine("X-Priority", priority));
         out.Write(HeaderLine("X-MSMail-Priority", priority));
     }
     if (m.confirmReading) out.Write(HeaderLine("Disposition-Notification-To", m.fromAddress));
-    for (const auto& header : m.extraHeaders) out.Write(HeaderLine(header.name, header.value));
+    for (const auto& header : m.extraHeaders) out.Write(TextHeaderLine(header.name, header.value));
 }
 
 }  // namespace quillpost

@@ -1,5 +1,8 @@
 #include "mailer/mime_writer.hpp"
 
+#include "encoding/header_text.hpp"
+#include "encoding/quoted_printable.hpp"
+#include "encoding/utf8.hpp"
 #include "mailer/attachment_file.hpp"
 #include "mailer/header_block.hpp"
 #include "platform/local_time.hpp"
@@ -14,9 +17,37 @@ namespace {
 constexpr std::string_view kCrLf = "\r\n";
 constexpr std::string_view kTextType = "text/plain";
 constexpr std::string_view kTextCharset = "us-ascii";
+constexpr std::string_view kHtmlType = "text/html";
+// RFC 5322 2.1.1: a line is at most 998 characters without its line break.
+constexpr std::size_t kLongestLine = 998;
 
 std::string Boundary(std::string_view stem) {
     return std::string(stem) + BoundaryClockText(static_cast<float>(SecondsSinceLocalMidnight()));
+}
+
+// Calls `line` with every line of a body text, without its line break:
+// every carriage return and line feed, alone or as a pair, ends a line, and
+// the piece after the last one is a line too (empty when the text ends with
+// a break).
+template <class LineFunction>
+void ForEachLine(std::string_view body, LineFunction&& line) {
+    for (;;) {
+        const std::size_t end = body.find_first_of("\r\n");
+        line(body.substr(0, end));
+        if (end == std::string_view::npos) return;
+        const bool crLf = body[end] == '\r' && end + 1 < body.size() && body[end + 1] == '\n';
+        body.remove_prefix(end + (crLf ? 2 : 1));
+    }
+}
+
+// A body goes out as it is only when it is ASCII and no line is longer than
+// a line may be; any other body is quoted-printable, which keeps the data
+// section 7-bit for servers without 8BITMIME and every line within limits.
+bool NeedsQuotedPrintable(std::string_view body) {
+    if (!IsAscii(body)) return true;
+    bool tooLong = false;
+    ForEachLine(body, [&](std::string_view line) { tooLong = tooLong || line.size() > kLongestLine; });
+    return tooLong;
 }
 
 }  // namespace
@@ -47,16 +78,34 @@ void MimeWriter::BodyLines(std::string_view body) {
     // does: left alone, it would let a body hide a line with a single period
     // (which some servers take as the end of the data) and display
     // differently from server to server.
-    std::string line;
-    for (;;) {
-        const std::size_t end = body.find_first_of("\r\n");
-        line.assign(body.substr(0, end));
-        line += kCrLf;
-        out_.Write(line);
-        // The last piece is sent too, empty when the text ends with a break.
-        if (end == std::string_view::npos) return;
-        const bool crLf = body[end] == '\r' && end + 1 < body.size() && body[end + 1] == '\n';
-        body.remove_prefix(end + (crLf ? 2 : 1));
+    std::string text;
+    ForEachLine(body, [&](std::string_view line) {
+        text.assign(line);
+        text += kCrLf;
+        out_.Write(text);
+    });
+}
+
+void MimeWriter::QuotedPrintableLines(std::string_view body) {
+    // The same lines as BodyLines, each encoded on its own: the text's
+    // line breaks stay line breaks (RFC 2045 6.7 (4)). Every encoded line is
+    // handed on by itself, as the lines of a plain body and of Base64 are:
+    // one trace entry a line.
+    QuotedPrintableEncoder encoder([this](std::string_view line) { out_.Write(line); }, 0);
+    ForEachLine(body, [&](std::string_view line) { encoder.Line(line); });
+    encoder.Flush();
+}
+
+void MimeWriter::BodyPart(std::string_view type, std::string_view asciiParameters, std::string_view body) {
+    if (NeedsQuotedPrintable(body)) {
+        Header("Content-Type", std::string(type) + "; charset=utf-8");
+        Header("Content-Transfer-Encoding", "quoted-printable");
+        out_.Write(kCrLf);
+        QuotedPrintableLines(body);
+    } else {
+        Header("Content-Type", std::string(type) + std::string(asciiParameters));
+        out_.Write(kCrLf);
+        BodyLines(body);
     }
 }
 
@@ -76,19 +125,13 @@ void MimeWriter::WriteBodies(std::string_view text, std::string_view html, bool 
         out_.Write(kCrLf);
         out_.Write("\r\n--" + alt_ + "\r\n");
     }
-    if (!text.empty()) {
-        Header("Content-Type", std::string(kTextType) + "; charset=" + std::string(kTextCharset));
-        out_.Write(kCrLf);
-        BodyLines(text);
-    }
+    if (!text.empty()) BodyPart(kTextType, "; charset=" + std::string(kTextCharset), text);
     if (both) {
         out_.Write(kCrLf);
         out_.Write("\r\n--" + alt_ + "\r\n");
     }
     if (!html.empty()) {
-        Header("Content-Type", "text/html");
-        out_.Write(kCrLf);
-        BodyLines(html);
+        BodyPart(kHtmlType, "", html);
         if (both) {
             out_.Write(kCrLf);
             out_.Write("--" + alt_ + "--\r\n\r\n");
@@ -100,9 +143,19 @@ void MimeWriter::WriteAttachment(const std::string& path) {
     const std::string name = ShortName(path);
     const std::string type = ContentTypeOf(path);
     out_.Write("--" + mix_ + "\r\n");
-    Header("Content-Type", type + "; Name = \"" + name + "\"");
-    Header("Content-Transfer-Encoding", "base64");
-    Header("Content-Disposition", "attachment; FileName = \"" + name + "\"");
+    if (IsAscii(name)) {
+        Header("Content-Type", type + "; Name = \"" + name + "\"");
+        Header("Content-Transfer-Encoding", "base64");
+        Header("Content-Disposition", "attachment; FileName = \"" + name + "\"");
+    } else {
+        // RFC 2231 is the standard form of a file name beyond ASCII; a
+        // reader that predates it takes the name of the content type, where
+        // RFC 2047 encoded words are what such readers decode.
+        constexpr std::string_view kNameStart = "\r\n name=\"";
+        Header("Content-Type", type + ";" + std::string(kNameStart) + EncodeWords(name, kNameStart.size() - 2) + "\"");
+        Header("Content-Transfer-Encoding", "base64");
+        Header("Content-Disposition", "attachment;\r\n " + ExtendedParameter("filename", name));
+    }
     out_.Write(kCrLf);
     WriteFileAsBase64(out_, path);
     out_.Write(kCrLf);

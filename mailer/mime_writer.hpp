@@ -30,6 +30,8 @@ public:
     // first part holds the bodies.
     void WriteBodies(std::string_view text, std::string_view html, bool attachmentsFollow);
     // One attachment part: delimiter, three header lines, the file in Base64.
+    // A name beyond ASCII goes into the disposition in RFC 2231 form and
+    // into the content type as RFC 2047 encoded words.
     void WriteAttachment(const std::string& path);
     // Closes the mixed structure, when there is one.
     void Close();
@@ -40,6 +42,12 @@ private:
     // or as a pair, ends a line, and every line goes out with a full line
     // break.
     void BodyLines(std::string_view body);
+    // The same lines, quoted-printable.
+    void QuotedPrintableLines(std::string_view body);
+    // The header lines of one body and its lines: as they are, with
+    // `asciiParameters` after the type, for ASCII text whose lines are at
+    // most 998 characters; else labelled UTF-8 and quoted-printable.
+    void BodyPart(std::string_view type, std::string_view asciiParameters, std::string_view body);
 
     DataSink& out_;
     std::string alt_;

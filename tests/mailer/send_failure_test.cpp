@@ -95,12 +95,8 @@ TEST_F(SendFailureTest, BlankSenderIsRefusedBeforeAnythingIsOpened) {
 }
 
 TEST_F(SendFailureTest, LineBreaksInHeaderValuesAreRefusedBeforeConnecting) {
-    struct Case {
-        std::function<void(Message&)> set;
-        std::string property;
-    };
     const std::string file = dir.write("a\nb.txt", "x");
-    const std::vector<Case> cases{
+    const std::vector<RefusedSetting> cases{
         {[](Message& m) { m.FromAddress("a@example.com\r\nRCPT TO: <x@evil>"); }, "FromAddress"},
         {[](Message& m) { m.FromName("Ann\nBcc: x@evil"); }, "FromName"},
         {[](Message& m) { m.Subject("hi\rthere"); }, "Subject"},
@@ -115,19 +111,7 @@ TEST_F(SendFailureTest, LineBreaksInHeaderValuesAreRefusedBeforeConnecting) {
         {[&](Message& m) { m.Attachments()->Add(file); }, "Attachments"},
     };
     peer.Start();
-    for (const Case& c : cases) {
-        auto m = std::make_shared<Message>();
-        m->Server("127.0.0.1");
-        m->Port(peer.port());
-        m->FromAddress("ann@example.com");
-        m->TraceFile(trace);
-        c.set(*m);
-        const Error e = ErrorOf([&] { m->send(); });
-        EXPECT_EQ(e.number(), 9993) << c.property;
-        EXPECT_EQ(e.description(), "Line break not allowed in " + c.property);
-    }
-    EXPECT_EQ(peer.Connections(), 0u);
-    EXPECT_EQ(::access(trace.c_str(), F_OK), -1);
+    ExpectRefusedBeforeConnecting(peer, trace, cases, 9993, "Line break not allowed in ");
 }
 
 TEST_F(SendFailureTest, FoldedAddressListsAreNotLineBreaksOfTheCaller) {

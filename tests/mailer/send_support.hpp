@@ -1,18 +1,24 @@
 // Shared pieces of the send tests: a well-behaved server script, the data
-// section of what it received, and a fixed time zone.
+// section of what it received, a fixed time zone, a fixture with a message
+// ready to send, and the check that a setting is refused before connecting.
 #pragma once
 
 #include "tests/support/error_of.hpp"
 #include "tests/support/scripted_peer.hpp"
 
+#include <quillpost/detail/date.hpp>
 #include <quillpost/error.hpp>
+#include <quillpost/message.hpp>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace quillpost::test {
 
@@ -77,5 +83,68 @@ private:
     bool had_ = false;
     std::string old_;
 };
+
+// A message from "Ann Lee" <ann@example.com> to "Bob" <bob@example.com>,
+// dated Sun, 06 Dec 2026 22:20:18 in UTC, for a server on 127.0.0.1.
+inline std::shared_ptr<Message> NewTestMessage() {
+    auto message = std::make_shared<Message>();
+    message->Server("127.0.0.1");
+    message->TimeOut(10);
+    message->FromAddress("ann@example.com");
+    message->FromName("Ann Lee");
+    message->DateTime(MakeDate({2026, 12, 6, 22, 20, 18, 0}));
+    message->Recipients()->Add("bob@example.com", "Bob");
+    return message;
+}
+
+// Sends `message` to `peer`, which accepts everything; returns the data
+// section.
+inline std::string SendAndCaptureWith(ScriptedPeer& peer, Message& message, int recipients = 1) {
+    PlayAcceptingServer(peer, recipients);
+    peer.Start();
+    message.Port(peer.port());
+    message.send();
+    EXPECT_TRUE(peer.Finished());
+    EXPECT_TRUE(peer.Problems().empty()) << peer.Problems().front();
+    return DataSection(peer.Received());
+}
+
+class SendFixture : public ::testing::Test {
+protected:
+    ZoneGuard zone{"UTC"};
+    ScriptedPeer peer;
+    std::shared_ptr<Message> message = NewTestMessage();
+
+    // Sends to a server that accepts everything; returns the data section.
+    std::string SendAndCapture(int recipients = 1) { return SendAndCaptureWith(peer, *message, recipients); }
+};
+
+// One setting that makes send refuse a message, and the property the
+// error's description names.
+struct RefusedSetting {
+    std::function<void(Message&)> set;
+    std::string property;
+};
+
+// For each setting, a message from ann@example.com to `peer` (started) with
+// the trace file `trace` must fail with `number` and `text` followed by the
+// property; none may connect or create the trace.
+inline void ExpectRefusedBeforeConnecting(ScriptedPeer& peer, const std::string& trace,
+                                          const std::vector<RefusedSetting>& settings, std::int32_t number,
+                                          const std::string& text) {
+    for (const RefusedSetting& c : settings) {
+        auto m = std::make_shared<Message>();
+        m->Server("127.0.0.1");
+        m->Port(peer.port());
+        m->FromAddress("ann@example.com");
+        m->TraceFile(trace);
+        c.set(*m);
+        const Error e = ErrorOf([&] { m->send(); });
+        EXPECT_EQ(e.number(), number) << c.property;
+        EXPECT_EQ(e.description(), text + c.property);
+    }
+    EXPECT_EQ(peer.Connections(), 0u);
+    EXPECT_EQ(::access(trace.c_str(), F_OK), -1);
+}
 
 }  // namespace quillpost::test

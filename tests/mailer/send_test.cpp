@@ -17,32 +17,8 @@ using namespace quillpost::test;
 
 namespace {
 
-class SendTest : public ::testing::Test {
+class SendTest : public SendFixture {
 protected:
-    ZoneGuard zone{"UTC"};
-    ScriptedPeer peer;
-    std::shared_ptr<Message> message = std::make_shared<Message>();
-
-    void SetUp() override {
-        message->Server("127.0.0.1");
-        message->TimeOut(10);
-        message->FromAddress("ann@example.com");
-        message->FromName("Ann Lee");
-        message->DateTime(MakeDate({2026, 12, 6, 22, 20, 18, 0}));
-        message->Recipients()->Add("bob@example.com", "Bob");
-    }
-
-    // Sends to a server that accepts everything; returns the data section.
-    std::string SendAndCapture(int recipients = 1) {
-        PlayAcceptingServer(peer, recipients);
-        peer.Start();
-        message->Port(peer.port());
-        message->send();
-        EXPECT_TRUE(peer.Finished());
-        EXPECT_TRUE(peer.Problems().empty()) << peer.Problems().front();
-        return DataSection(peer.Received());
-    }
-
     static std::string Boundary(const std::string& data, const std::string& kind) {
         std::smatch m;
         const std::regex pattern("multipart/" + kind + "; boundary=\"([^\"]+)\"");

@@ -402,6 +402,119 @@ def case_high_port_reaches_the_server(fx):
     fx.send(["--from", "a@example.com", "--to", "b@example.com", "--text", fx.file("t.txt", b"x")])
 
 
+# --- text beyond ASCII --------------------------------------------------------
+
+def check_data_section_is_7bit(raw):
+    """Every line of the received data section is 7-bit and at most 998
+    octets long (the limit of RFC 5322 2.1.1 for a line without its break)."""
+    for number, line in enumerate(raw.split(b"\r\n"), 1):
+        check(all(byte < 0x80 for byte in line), f"line {number} is not 7-bit: {line[:80]!r}")
+        check(len(line) <= 998, f"line {number} has {len(line)} octets")
+
+
+def header_block_lines(raw):
+    """The raw lines of the header block, folds not undone."""
+    return raw.split(b"\r\n\r\n", 1)[0].split(b"\r\n")
+
+
+def decoded_text(part):
+    return part.get_payload(decode=True).decode(part.get_content_charset())
+
+
+def case_header_text_and_bodies_beyond_ascii_arrive_as_written(fx):
+    subject = "Grüße aus Köln"
+    text = "Liebe Zoë,\r\nviele Grüße = 1 € \r\n.punkt\r\n😀 Ende"
+    html = "<p>Grüße aus <b>Köln</b></p>\r\n<p lang=\"de\">Straße</p>"
+    envelope, msg, raw = fx.send([
+        "--from", "Zoë Ångström <zoe@example.com>", "--to", "Jürgen Groß <juergen@example.com>",
+        "--to", "Bob Smith <bob@example.com>", "--cc", "Ærøskøbing Ferry Ünïcödé Øffice Dept. <ferry@example.com>",
+        "--subject", subject, "--organization", "Brackenfold – Köln", "--header", "X-Stadt: Köln am Rhein",
+        "--text", fx.file("t.txt", text.encode()), "--html", fx.file("h.html", html.encode()),
+    ])
+    equal(msg["Subject"], subject, "Subject")
+    equal(msg["From"].addresses[0].display_name, "Zoë Ångström", "From display name")
+    equal(msg["From"].addresses[0].addr_spec, "zoe@example.com", "From address")
+    equal([(a.display_name, a.addr_spec) for a in msg["To"].addresses],
+          [("Jürgen Groß", "juergen@example.com"), ("Bob Smith", "bob@example.com")], "To")
+    equal(msg["Cc"].addresses[0].display_name, "Ærøskøbing Ferry Ünïcödé Øffice Dept.", "Cc display name")
+    equal(msg["Organization"], "Brackenfold – Köln", "Organization")
+    equal(msg["X-Stadt"], "Köln am Rhein", "X-Stadt")
+    equal(envelope.rcpt_tos, ["juergen@example.com", "bob@example.com", "ferry@example.com"], "RCPT TO")
+    parts = msg.get_payload()
+    equal([p.get_content_type() for p in parts], ["text/plain", "text/html"], "alternative parts")
+    for part, body, what in ((parts[0], text, "text"), (parts[1], html, "HTML")):
+        equal(part.get_content_charset(), "utf-8", f"{what} charset")
+        equal(part["Content-Transfer-Encoding"], "quoted-printable", f"{what} encoding")
+        equal(decoded_text(part).rstrip("\r\n"), body, f"{what} body")
+    check_data_section_is_7bit(raw)
+    for line in header_block_lines(raw):
+        check(len(line) <= 78, f"header line of {len(line)} characters: {line!r}")
+
+
+def case_long_subject_beyond_ascii_is_folded_and_decodes_whole(fx):
+    subject = "Größenänderung " * 12 + "😀✓"
+    _, msg, raw = fx.send(["--from", "a@example.com", "--to", "b@example.com", "--subject", subject,
+                           "--text", fx.file("t.txt", b"x")])
+    equal(msg["Subject"], subject, "Subject")
+    folded = [line for line in header_block_lines(raw) if line.startswith((b"Subject:", b" "))]
+    check(len(folded) > 3, f"Subject in {len(folded)} lines")
+    for line in header_block_lines(raw):
+        check(len(line) <= 78, f"header line of {len(line)} characters: {line!r}")
+    check_data_section_is_7bit(raw)
+
+
+def case_minified_html_line_of_3000_octets(fx):
+    cell = '<td class="c" style="color:#333">Köln=1</td>'
+    html = ("<table><tr>" + cell * 200)[:2990]
+    html = html[:len(html.encode()[:2990].decode("utf-8", "ignore"))]
+    html += "x" * (3000 - len(html.encode()))
+    equal(len(html.encode()), 3000, "octets in the HTML line")
+    _, msg, raw = fx.send(["--from", "a@example.com", "--to", "b@example.com",
+                           "--html", fx.file("min.html", html.encode())])
+    equal(msg.get_content_type(), "text/html", "content type")
+    equal(msg.get_content_charset(), "utf-8", "charset")
+    equal(decoded_text(msg).rstrip("\r\n"), html, "HTML body")
+    check_data_section_is_7bit(raw)
+    ascii_only = "<i>" + "a" * 2990 + "</i>"
+    _, msg, raw = fx.send(["--from", "a@example.com", "--to", "b@example.com",
+                           "--html", fx.file("ascii.html", ascii_only.encode())])
+    equal(msg["Content-Transfer-Encoding"], "quoted-printable", "encoding of a long ASCII line")
+    equal(decoded_text(msg).rstrip("\r\n"), ascii_only, "long ASCII HTML body")
+    check_data_section_is_7bit(raw)
+
+
+def case_attachment_names_beyond_ascii(fx):
+    files = {
+        "Übersicht Köln.pdf": b"%PDF-1.4 not really",
+        "Ærøskøbing–Ünïcödé–Øffice–Grüße–aus–Köln–und–Zürich–Straße–Größe–Übersicht.txt": os.urandom(500),
+        "plain.txt": b"plain",
+    }
+    args = ["--from", "a@example.com", "--to", "b@example.com", "--text", fx.file("t.txt", "Anhänge".encode())]
+    for name, data in files.items():
+        args += ["--attach", fx.file(name, data)]
+    _, msg, raw = fx.send(args)
+    attached = [p for p in msg.get_payload() if p.get_content_disposition() == "attachment"]
+    equal([p.get_filename() for p in attached], list(files), "attachment names, in order")
+    for part, data in zip(attached, files.values()):
+        check(part.get_payload(decode=True) == data, f"{part.get_filename()}: decoded bytes differ")
+    check(b'FileName = "plain.txt"' in raw, "an ASCII name is written as before")
+    check_data_section_is_7bit(raw)
+    for line in raw.split(b"\r\n"):
+        if b"filename*" in line or b"name=" in line:
+            check(len(line) <= 78, f"parameter line of {len(line)} characters: {line!r}")
+
+
+def case_text_that_is_not_utf8_fails_before_connecting(fx):
+    base = ["--from", "a@example.com", "--to", "b@example.com"]
+    result = fx.run(base + ["--subject", b"Gr\xc3\xbc\xc3e".decode("utf-8", "surrogateescape")])
+    expect_failure(result, "qpmail: error 9986: Text is not valid UTF-8 in Subject")
+    result = fx.run(base + ["--text", fx.file("t.txt", b"ok\r\n\xed\xa0\x80 surrogate")])
+    expect_failure(result, "qpmail: error 9986: Text is not valid UTF-8 in TextBody")
+    result = fx.run(base + ["--html", fx.file("h.html", b"<p>\xc0\xafoverlong</p>")])
+    expect_failure(result, "qpmail: error 9986: Text is not valid UTF-8 in HtmlBody")
+    equal(fx.collector.connections, 0, "connections for text that is not UTF-8")
+
+
 # --- hand-made peers -----------------------------------------------------------
 
 class Peer:
