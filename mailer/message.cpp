@@ -4,6 +4,7 @@
 
 #include "mailer/header_block.hpp"
 #include "mailer/mime_writer.hpp"
+#include "encoding/utf8.hpp"
 #include "mailer/snapshot.hpp"
 #include "mailer/submission.hpp"
 #include "platform/local_time.hpp"
@@ -22,12 +23,6 @@ namespace {
 
 // The domain name sent with HELO: the same for every message.
 constexpr std::string_view kHeloDomain = "quillpost.localdomain";
-
-bool IsAscii(std::string_view text) {
-    for (const char c : text)
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-    return true;
-}
 
 bool NeedsSmtpUtf8(const Snapshot& m) {
     if (!IsAscii(m.fromAddress)) return true;

@@ -41,7 +41,7 @@ TEST_F(SendUtf8Test, HeaderTextBeyondAsciiIsEncodedWordsAndAsciiStaysAsItIs) {
     message->FromName("Zo\xC3\xAB \xC3\x85ngstr\xC3\xB6m");
     message->Subject("Gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln");
     message->Recipients()->Add("carol@example.com", Repeat(kUmlautA, 21));
-    message->CCs()->Add("j\xC3\xB6rg@example.com", "J\xC3\xBCrgen Gro\xC3\x9F");
+    message->CCs()->Add("joerg@example.com", "J\xC3\xBCrgen Gro\xC3\x9F");
     message->Organization("Br\xC3\xA4" "ckenfold");
     message->Application("Q\xC3\xBCillpost 2.0");
     message->ExtraHeaders()->Add("X-City", "Z\xC3\xBCrich");
@@ -55,14 +55,41 @@ TEST_F(SendUtf8Test, HeaderTextBeyondAsciiIsEncodedWordsAndAsciiStaysAsItIs) {
                   // The address and its comma would pass 78 characters.
                   " =?utf-8?B?w6TDpMOkw6TDpMOkw6TDpMOkw6TDpMOkw6TDpMOkw6TDpMOkw6TDpMOk?=\r\n"
                   " <carol@example.com>\r\n"
-                  // An address beyond ASCII goes out as it is.
-                  "Cc: =?utf-8?B?SsO8cmdlbiBHcm/Dnw==?= <j\xC3\xB6rg@example.com>\r\n"
+                  "Cc: =?utf-8?B?SsO8cmdlbiBHcm/Dnw==?= <joerg@example.com>\r\n"
                   "Organization: =?utf-8?B?QnLDpGNrZW5mb2xk?=\r\n"
                   "X-Mailer: =?utf-8?B?UcO8aWxscG9zdCAyLjA=?=\r\n"
                   "X-City: =?utf-8?B?WsO8cmljaA==?=\r\n"
                   "X-Plain: as it is\r\n"
                   "MIME-Version: 1.0\r\n");
-    EXPECT_NE(peer.Received().find("RCPT TO: <j\xC3\xB6rg@example.com>\r\n"), std::string::npos);
+}
+
+TEST_F(SendUtf8Test, AnAddressBeyondAsciiGoesOnlyToAServerThatTakesIt) {
+    // RFC 6531: the envelope says SMTPUTF8, and only to a server that offers it.
+    for (const bool offered : {true, false}) {
+        ScriptedPeer server;
+        server.Send("220 hi\r\n").ExpectLine("EHLO quillpost.localdomain");
+        server.Send(offered ? "250-hi\r\n250 SMTPUTF8\r\n" : "250-hi\r\n250 8BITMIME\r\n");
+        if (offered) {
+            server.ExpectLine().Send("250 ok\r\n").ExpectLine().Send("250 ok\r\n").ExpectLine("data");
+            server.Send("354 go\r\n").ReadUntil("\r\n.\r\n").Send("250 queued\r\n");
+        }
+        server.ReadToEnd();
+        server.Start();
+        auto m = NewTestMessage();
+        m->Recipients()->Clear();
+        m->Recipients()->Add("j\xC3\xB6rg@example.com");
+        m->Port(server.port());
+        const Error e = ErrorOf([&] { m->send(); });
+        EXPECT_TRUE(server.Finished());
+        if (offered) {
+            EXPECT_EQ(e.number(), 0) << e.description();
+            EXPECT_NE(server.Received().find("MAIL FROM: <ann@example.com> SMTPUTF8\r\nRCPT TO: <j\xC3\xB6rg@example.com>\r\n"),
+                      std::string::npos);
+        } else {
+            EXPECT_EQ(e.number(), 9985);
+            EXPECT_EQ(server.Received().find("MAIL FROM"), std::string::npos);
+        }
+    }
 }
 
 TEST_F(SendUtf8Test, LongHeaderTextIsFoldedWithin78CharactersAndAsciiIsNot) {
