@@ -69,6 +69,7 @@ void Introduce(Session& session, const Submission& submission, const TlsSettings
             raise(Err::NoStartTls);
         }
     }
+    if (session.Server().Offers("PIPELINING")) session.Pipeline();
     if (!submission.HasCredentials()) return;
     if (!session.Secure() && !submission.allowPlainTextAuth) raise(Err::PlainTextCredentials);
     const std::optional<AuthMechanism> mechanism = ChooseMechanism(session.Server(), submission);

@@ -33,6 +33,8 @@ void Session::Open(const std::string& server, std::int16_t port) {
 }
 
 void Session::Close() noexcept {
+    awaited_.clear();
+    pipelining_ = false;
     pending_.clear();
     replies_.Clear();
     stream_.reset();
@@ -130,17 +132,25 @@ void Session::Hello(std::string_view domain) {
 }
 
 void Session::MailFrom(std::string_view address, bool smtpUtf8) {
-    Command("MAIL FROM: <" + std::string(address) + (smtpUtf8 ? "> SMTPUTF8\r\n" : ">\r\n"));
-    WaitForResponse("250");
+    EnvelopeCommand("MAIL FROM: <" + std::string(address) + (smtpUtf8 ? "> SMTPUTF8\r\n" : ">\r\n"));
 }
 
-void Session::RcptTo(std::string_view address) {
-    Command("RCPT TO: <" + std::string(address) + ">\r\n");
-    WaitForResponse("250");
+void Session::RcptTo(std::string_view address) { EnvelopeCommand("RCPT TO: <" + std::string(address) + ">\r\n"); }
+
+void Session::EnvelopeCommand(const std::string& line) {
+    Command(line);
+    if (pipelining_)
+        awaited_.push_back("250");
+    else
+        WaitForResponse("250");
 }
 
 void Session::Data() {
     Command("data\r\n");
+    // The replies come in the order of their commands; the first refusal
+    // ends the send before any content goes out.
+    const std::vector<std::string_view> awaited = std::exchange(awaited_, {});
+    for (const std::string_view code : awaited) WaitForResponse(code);
     WaitForResponse("354");
 }
 

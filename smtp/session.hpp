@@ -81,6 +81,10 @@ public:
     // AUTH with `mechanism`, 235. The secret (password or token) and its
     // Base64 form never reach the trace: those lines show "****".
     void Authenticate(AuthMechanism mechanism, std::string_view user, std::string_view secret);
+    // RFC 2920: from here on MAIL FROM and RCPT TO go out without waiting,
+    // and data waits for all their replies in order, then its own. Only for
+    // a server whose EHLO reply offers PIPELINING.
+    void Pipeline() { pipelining_ = true; }
     // MAIL FROM, 250; with `smtpUtf8` the SMTPUTF8 parameter (RFC 6531).
     void MailFrom(std::string_view address, bool smtpUtf8 = false);
     void RcptTo(std::string_view address);     // RCPT TO, 250
@@ -106,6 +110,9 @@ public:
     [[noreturn]] void RaiseUnexpectedResponse(std::string_view reply);
 
 private:
+    // A command of the envelope: its reply awaited now, or with the data
+    // command when pipelining.
+    void EnvelopeCommand(const std::string& line);
     // Sends a command line, refusing a reply that came unasked; `shown` is
     // traced in its place when not empty.
     void Command(std::string_view line, std::string_view shown = {});
@@ -125,6 +132,8 @@ private:
     ReplyReader replies_;
     ServerInfo server_;
     bool secure_ = false;
+    bool pipelining_ = false;
+    std::vector<std::string_view> awaited_;  // codes of replies not yet read
 };
 
 // Where sessions of the calling thread get their connection: a plain socket

@@ -11,6 +11,7 @@
 #include <openssl/x509v3.h>
 
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -84,6 +85,11 @@ int KeepNewSession(SSL* ssl, SSL_SESSION* session) {
     return 1;  // the cache holds the reference now
 }
 
+bool IsFolder(const char* path) {
+    std::error_code failure;
+    return path != nullptr && std::filesystem::is_directory(path, failure);
+}
+
 // Contexts are kept for the process, one per trust setting: loading the
 // system's store costs far more than a handshake on a local network.
 SSL_CTX* ContextFor(const std::string& caFile, bool verify) {
@@ -102,7 +108,14 @@ SSL_CTX* ContextFor(const std::string& caFile, bool verify) {
     SSL_CTX_sess_set_new_cb(context.get(), KeepNewSession);
     if (verify) {
         SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
-        if (SSL_CTX_set_default_verify_paths(context.get()) != 1) ERR_clear_error();
+        // The system's hashed folder of certificates is read one certificate
+        // at a time as a chain needs it; parsing the whole bundle file
+        // instead costs more than the handshake. A system without the folder
+        // gets the bundle.
+        const char* folder = X509_get_default_cert_dir();
+        if (!IsFolder(folder) || SSL_CTX_set_default_verify_dir(context.get()) != 1) {
+            if (SSL_CTX_set_default_verify_paths(context.get()) != 1) ERR_clear_error();
+        }
         if (!caFile.empty() && SSL_CTX_load_verify_locations(context.get(), caFile.c_str(), nullptr) != 1)
             raise(Err::CertificateNotTrusted, "cannot read the CA file " + caFile + ": " + LibraryReason(""));
     } else {

@@ -194,3 +194,38 @@ TEST_F(SendFailureTest, FailureAfterTheMessageWasAcceptedIsTracedNotRaised) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SendPipelined, EnvelopeGoesInOneFlightAndTheFirstRefusalWins) {
+    // RFC 2920: to a server that offers PIPELINING, MAIL FROM, every RCPT TO
+    // and data go out together; the replies are read in order.
+    struct Case {
+        std::string replies;
+        std::int32_t number;  // 0: delivered
+    };
+    for (const Case& c : std::vector<Case>{{"250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n", 0},
+                                           {"250 ok\r\n550 no such user\r\n250 ok\r\n354 go\r\n", 9550},
+                                           {"451 later\r\n503 no\r\n503 no\r\n503 no\r\n", 9451}}) {
+        ScriptedPeer server;
+        server.Send("220 hi\r\n").ExpectLine("EHLO quillpost.localdomain").Send("250-hi\r\n250 PIPELINING\r\n");
+        server.ReadUntil("data\r\n").Send(c.replies);
+        if (c.number == 0) server.ReadUntil("\r\n.\r\n").Send("250 queued\r\n");
+        server.ReadToEnd();
+        server.Start();
+        auto m = NewTestMessage();
+        m->Recipients()->Add("carol@example.com");
+        m->Security(Security::May);
+        m->Port(server.port());
+        EXPECT_EQ(ErrorOf([&] { m->send(); }).number(), c.number) << c.replies;
+        EXPECT_TRUE(server.Finished());
+        EXPECT_TRUE(server.Problems().empty());
+        const std::string received = server.Received();
+        EXPECT_NE(received.find("MAIL FROM: <ann@example.com>\r\nRCPT TO: <bob@example.com>\r\n"
+                                "RCPT TO: <carol@example.com>\r\ndata\r\n"),
+                  std::string::npos);
+        EXPECT_EQ(received.find("\r\n.\r\n") != std::string::npos, c.number == 0);
+    }
+}
+
+}  // namespace
