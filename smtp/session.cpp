@@ -68,6 +68,9 @@ void Session::Command(std::string_view line) {
     // it; a reply already waiting answers nothing the session asked, and
     // taking it for the answer to this command would put the conversation
     // out of step (a server that says "250" before the data has ended).
+    // Nothing is read while the data section goes out, so what has arrived
+    // meanwhile is taken first.
+    if (stream_) stream_->Read(replies_.Buffer());
     if (!replies_.Empty()) RaiseUnexpectedResponse(replies_.TakeAll().text);
     SendText(line);
 }
