@@ -139,18 +139,26 @@ void Session::RcptTo(std::string_view address) { EnvelopeCommand("RCPT TO: <" + 
 
 void Session::EnvelopeCommand(const std::string& line) {
     Command(line);
-    if (pipelining_)
-        awaited_.push_back("250");
-    else
+    if (!pipelining_) {
         WaitForResponse("250");
+        return;
+    }
+    awaited_.push_back("250");
+    // A long envelope is sent in groups: replies not read would fill the
+    // server's buffers and stop it reading ours (RFC 2920 3.1).
+    if (awaited_.size() >= kPipelineDepth) ReadAwaited();
+}
+
+void Session::ReadAwaited() {
+    const std::vector<std::string_view> awaited = std::exchange(awaited_, {});
+    for (const std::string_view code : awaited) WaitForResponse(code);
 }
 
 void Session::Data() {
     Command("data\r\n");
     // The replies come in the order of their commands; the first refusal
     // ends the send before any content goes out.
-    const std::vector<std::string_view> awaited = std::exchange(awaited_, {});
-    for (const std::string_view code : awaited) WaitForResponse(code);
+    ReadAwaited();
     WaitForResponse("354");
 }
 
@@ -172,7 +180,12 @@ void Session::Command(std::string_view line, std::string_view shown) {
     // it; a reply already waiting answers nothing the session asked, and
     // taking it for the answer to this command would put the conversation
     // out of step (a server that says "250" before the data has ended).
-    if (!replies_.Empty()) RaiseUnexpectedResponse(replies_.TakeAll().text);
+    // Nothing is read while the data section goes out, so what has arrived
+    // meanwhile is taken first.
+    if (awaited_.empty()) {
+        if (stream_) stream_->Read(replies_.Buffer());
+        if (!replies_.Empty()) RaiseUnexpectedResponse(replies_.TakeAll().text);
+    }
     if (shown.empty()) {
         SendText(line);
         return;

@@ -55,6 +55,8 @@ public:
     static constexpr std::size_t kReplyLimit = 64 * 1024;
     // ... showing this much of its beginning.
     static constexpr std::size_t kReplyShown = 1024;
+    // Commands sent without waiting before their replies are read.
+    static constexpr std::size_t kPipelineDepth = 100;
 
     // Connects (CommOpen, or the thread's connector). Raises the
     // transport's error and stays closed.
@@ -113,6 +115,8 @@ private:
     // A command of the envelope: its reply awaited now, or with the data
     // command when pipelining.
     void EnvelopeCommand(const std::string& line);
+    // Reads the replies of the commands sent without waiting, in order.
+    void ReadAwaited();
     // Sends a command line, refusing a reply that came unasked; `shown` is
     // traced in its place when not empty.
     void Command(std::string_view line, std::string_view shown = {});

@@ -39,7 +39,8 @@ int BoundSocket(std::uint16_t& port) {
 
 }  // namespace
 
-ScriptedPeer::ScriptedPeer(int receiveBuffer) : receiveBuffer_(receiveBuffer) {
+ScriptedPeer::ScriptedPeer(int receiveBuffer, int sendBuffer)
+    : receiveBuffer_(receiveBuffer), sendBuffer_(sendBuffer) {
     listener_ = BoundSocket(port_);
 }
 
@@ -122,9 +123,15 @@ ScriptedPeer& ScriptedPeer::NextConnection() {
     return *this;
 }
 
+ScriptedPeer& ScriptedPeer::Forget() {
+    script_.push_back({Kind::Forget, {}, {}, Ms(0)});
+    return *this;
+}
+
 void ScriptedPeer::Start() {
     if (receiveBuffer_ > 0)
         ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer_, sizeof receiveBuffer_);
+    if (sendBuffer_ > 0) ::setsockopt(listener_, SOL_SOCKET, SO_SNDBUF, &sendBuffer_, sizeof sendBuffer_);
     if (::listen(listener_, 16) != 0) throw std::runtime_error("scripted peer: listen failed");
     thread_ = std::thread([this] { Run(); });
 }
@@ -382,6 +389,14 @@ bool ScriptedPeer::Play(const Step& step) {
     case Kind::Next:
         CloseConnection(false);
         return Accept(false);
+    case Kind::Forget: {
+        std::lock_guard lock(mutex_);
+        // Shrinking as well as clearing: the memory itself must go.
+        std::string().swap(received_);
+        std::vector<std::string>().swap(lines_);
+        consumed_ = 0;
+        return true;
+    }
     }
     return false;
 }

@@ -22,8 +22,10 @@ public:
     using Ms = std::chrono::milliseconds;
 
     // Binds a free port of 127.0.0.1. `receiveBuffer`, when not 0, shrinks
-    // the peer's receive buffer so that the client's sends are refused sooner.
-    explicit ScriptedPeer(int receiveBuffer = 0);
+    // the peer's receive buffer so that the client's sends are refused sooner;
+    // `sendBuffer`, when not 0, shrinks its send buffer so that a large Send
+    // waits for a client that reads nothing.
+    explicit ScriptedPeer(int receiveBuffer = 0, int sendBuffer = 0);
     // Stops the script wherever it is and closes everything.
     ~ScriptedPeer();
     ScriptedPeer(const ScriptedPeer&) = delete;
@@ -57,6 +59,9 @@ public:
     ScriptedPeer& Reset();
     // Closes the connection and accepts the next one.
     ScriptedPeer& NextConnection();
+    // Forgets what has been received and the lines recorded: a script played
+    // for thousands of connections must not keep them all.
+    ScriptedPeer& Forget();
 
     // Plays the script again for each further connection, until stopped.
     void RepeatForEveryConnection() { repeat_ = true; }
@@ -87,7 +92,7 @@ public:
 
 private:
     enum class Kind {
-        Send, ExpectLine, ReadUntil, ReadSlowly, ReadToEnd, Answer, Silent, Hold, Await, Close, Reset, Next
+        Send, ExpectLine, ReadUntil, ReadSlowly, ReadToEnd, Answer, Silent, Hold, Await, Close, Reset, Next, Forget
     };
     struct Step {
         Kind kind;
@@ -111,6 +116,7 @@ private:
     int listener_ = -1;
     std::uint16_t port_ = 0;
     int receiveBuffer_ = 0;
+    int sendBuffer_ = 0;
     bool repeat_ = false;
     Ms stepLimit_{10000};
     std::vector<Step> script_;
