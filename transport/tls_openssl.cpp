@@ -47,9 +47,11 @@ std::string LibraryReason(std::string_view fallback) {
 // the costliest part of sending one small message.
 class SessionCache {
 public:
+    // Kept to the end of the process and never destroyed: the library's own
+    // clean-up at exit may come first.
     static SessionCache& Instance() {
-        static SessionCache cache;
-        return cache;
+        static auto* cache = new SessionCache;
+        return *cache;
     }
     // A reference the caller frees, or nullptr.
     SSL_SESSION* Take(const std::string& key) {
@@ -93,10 +95,11 @@ bool IsFolder(const char* path) {
 // Contexts are kept for the process, one per trust setting: loading the
 // system's store costs far more than a handshake on a local network.
 SSL_CTX* ContextFor(const std::string& caFile, bool verify) {
-    static std::mutex lock;
-    static std::map<std::pair<std::string, bool>, std::unique_ptr<SSL_CTX, ContextFree>> contexts;
-    const std::lock_guard guard(lock);
-    auto& slot = contexts[{caFile, verify}];
+    // Never destroyed, for the reason the session cache is not.
+    static auto* lock = new std::mutex;
+    static auto* contexts = new std::map<std::pair<std::string, bool>, std::unique_ptr<SSL_CTX, ContextFree>>;
+    const std::lock_guard guard(*lock);
+    auto& slot = (*contexts)[{caFile, verify}];
     if (slot) return slot.get();
     std::unique_ptr<SSL_CTX, ContextFree> context(SSL_CTX_new(TLS_client_method()));
     if (!context) raise(Err::TlsHandshakeFailed, LibraryReason("no TLS context"));
