@@ -1,0 +1,25 @@
+// The registry stand-in's file on disk: named by QUILLPOST_REGISTRY, else
+// /etc/quillpost/registry.reg (as the component's own reader finds it).
+#pragma once
+
+#include "server/registry_text.hpp"
+
+#include <functional>
+#include <string>
+
+namespace quillpost::server {
+
+std::string RegistryPath();
+
+// The file as it is now; an absent file is an empty registry.
+RegText ReadRegistry();
+
+// Changes the file under an exclusive lock (the file's name with ".lock")
+// held from reading to renaming, so two registrations at once each see the
+// other's result. The new text goes to a temporary file beside it that
+// replaces the old one in one rename. An empty or absent file starts as
+// "REGEDIT4"; a file without an export header is left alone and refused.
+// Returns false, with the reason, when the file could not be changed.
+bool EditRegistry(const std::function<void(RegText&)>& change, std::string& reason);
+
+}  // namespace quillpost::server
