@@ -1,0 +1,126 @@
+// Registration into the registry file, and activation from it.
+#include "tests/server/automation_client.hpp"
+#include "tests/support/temp_dir.hpp"
+
+#include "server/guid_text.hpp"
+#include "server/members.hpp"
+#include "server/registration.hpp"
+#include "server/registry_store.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+using namespace quillpost;
+using namespace quillpost::server;
+using quillpost::test::TempDir;
+
+namespace {
+
+class Registration : public ::testing::Test {
+protected:
+    void SetUp() override {
+        path_ = dir_.file("registry.reg");
+        setenv("QUILLPOST_REGISTRY", path_.c_str(), 1);
+    }
+    void TearDown() override { unsetenv("QUILLPOST_REGISTRY"); }
+    void Write(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
+    std::string Read() const {
+        std::ifstream in(path_, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    TempDir dir_;
+    std::string path_;
+};
+
+const std::string kOthers =
+    "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackenfold\\Quillpost]\n\"RequireLocalSender\"=\"True\"\n\n"
+    "[HKEY_CLASSES_ROOT\\CLSID\\{00000000-1111-2222-3333-444444444444}\\InprocServer32]\n@=\"/other.so\"\n\n";
+
+TEST_F(Registration, WritesEveryEntryKeepsOtherKeysAndUnregistersExactly) {
+    Write(kOthers);
+    ASSERT_EQ(DllRegisterServer(), S_OK);
+    const RegText file = ReadRegistry();
+    const std::string libid = GuidText(Library().libid);
+    for (const ClassInfo* info : Library().classes) {
+        const std::string progId = std::string("Quillpost.") + info->name;
+        const std::string clsid = "HKCR\\CLSID\\" + GuidText(info->clsid);
+        EXPECT_EQ(FindString(file, "HKCR\\" + progId + "\\CLSID", ""), GuidText(info->clsid)) << progId;
+        EXPECT_EQ(FindString(file, clsid + "\\InprocServer32", ""), ModulePath()) << progId;
+        EXPECT_EQ(FindString(file, clsid + "\\InprocServer32", "ThreadingModel"), "Apartment") << progId;
+        EXPECT_EQ(FindString(file, clsid + "\\ProgID", ""), progId);
+        EXPECT_EQ(FindString(file, clsid + "\\TypeLib", ""), libid);
+        const std::string iface = "HKCR\\Interface\\" + GuidText(info->iid);
+        EXPECT_EQ(FindString(file, iface, ""), info->interfaceName);
+        EXPECT_EQ(FindString(file, iface + "\\ProxyStubClsid32", ""), "{00020424-0000-0000-C000-000000000046}");
+        EXPECT_EQ(FindString(file, iface + "\\TypeLib", "Version"), "1.0");
+    }
+    EXPECT_EQ(FindString(file, "HKCR\\TypeLib\\" + libid + "\\1.0", ""), "Quillpost");
+    EXPECT_EQ(FindString(file, "HKCR\\TypeLib\\" + libid + "\\1.0\\0\\win64", ""), ModulePath());
+    EXPECT_EQ(FindString(file, "HKLM\\SOFTWARE\\Brackenfold\\Quillpost", "RequireLocalSender"), "True");
+    EXPECT_EQ(FindString(file, "HKCR\\CLSID\\{00000000-1111-2222-3333-444444444444}\\InprocServer32", ""), "/other.so");
+
+    ASSERT_EQ(DllRegisterServer(), S_OK);  // again: nothing twice
+    const std::string twice = Read();
+    EXPECT_EQ(twice.find("[HKEY_CLASSES_ROOT\\Quillpost.Message]"), twice.rfind("[HKEY_CLASSES_ROOT\\Quillpost.Message]"));
+    ASSERT_EQ(DllUnregisterServer(), S_OK);
+    EXPECT_EQ(Read(), kOthers);
+}
+
+TEST_F(Registration, RefusesAFileThatIsNoExportAndReportsWhy) {
+    Write("just some text\n");
+    EXPECT_EQ(DllRegisterServer(), SELFREG_E_CLASS);
+    EXPECT_EQ(Read(), "just some text\n");
+    IErrorInfo* info = nullptr;
+    ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+    BSTR description = nullptr;
+    info->GetDescription(&description);
+    EXPECT_NE(Utf16ToUtf8({description, SysStringLen(description)}).find("export header"), std::string::npos);
+    SysFreeString(description);
+    info->Release();
+}
+
+TEST_F(Registration, ConcurrentEditsAreAllKept) {
+    Write("REGEDIT4\n");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < 25; ++i) {
+                std::string reason;
+                const std::string key = "HKCR\\Test" + std::to_string(t) + "_" + std::to_string(i);
+                EXPECT_TRUE(EditRegistry([&](RegText& f) { AddKey(f, key, {{"", "v"}}); }, reason)) << reason;
+            }
+        });
+    for (auto& th : threads) th.join();
+    const RegText file = ReadRegistry();
+    for (int t = 0; t < 4; ++t)
+        for (int i = 0; i < 25; ++i)
+            EXPECT_EQ(FindString(file, "HKCR\\Test" + std::to_string(t) + "_" + std::to_string(i), ""), "v");
+}
+
+TEST_F(Registration, ActivationLoadsTheRegisteredLibraryByProgramOrClassIdentifier) {
+    Write("REGEDIT4\n");
+    std::string reason;
+    ASSERT_TRUE(Register(QP_SERVER_LIBRARY, reason)) << reason;
+    CLSID clsid{};
+    ASSERT_EQ(CLSIDFromProgID(u"quillpost.message", &clsid), S_OK);
+    EXPECT_TRUE(clsid == Library().classes[0]->clsid);
+    IDispatch* message = nullptr;
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&message)), S_OK);
+    EXPECT_EQ(quillpost::test::Get(message, "Subject").result.text(), "[no subject]");
+    message->Release();
+    CoFreeUnusedLibraries();
+
+    ASSERT_TRUE(Unregister(reason)) << reason;
+    EXPECT_EQ(CLSIDFromProgID(u"Quillpost.Message", &clsid), CO_E_CLASSSTRING);
+    EXPECT_EQ(CoCreateInstance(Library().classes[0]->clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                               reinterpret_cast<void**>(&message)),
+              REGDB_E_CLASSNOTREG);
+}
+
+}  // namespace
