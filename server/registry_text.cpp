@@ -150,17 +150,12 @@ void AddKey(RegText& file, std::string_view key,
             const std::vector<std::pair<std::string, std::string>>& values) {
     RegSection section;
     section.key = NormalKey(key);
-    // A blank line keeps sections apart, as an export writes them.
-    const bool lastEndsBlank = file.sections.empty()
-                                   ? (!file.preamble.empty() && Trim(file.preamble.back()).empty())
-                                   : Trim(file.sections.back().lines.back()).empty();
-    if (!lastEndsBlank) {
-        if (file.sections.empty()) file.preamble.emplace_back();
-        else file.sections.back().lines.emplace_back();
-    }
     section.lines.push_back("[" + std::string(key) + "]");
     for (const auto& [name, value] : values)
         section.lines.push_back((name.empty() ? std::string("@") : Quote(name)) + "=" + Quote(value));
+    // A blank line keeps sections apart, as an export writes them; it goes
+    // with the section when the key is taken away.
+    section.lines.emplace_back();
     file.sections.push_back(std::move(section));
 }
 

@@ -1,0 +1,66 @@
+// qpregsvr [-u] LIBRARY: registers an in-process automation server by
+// calling its DllRegisterServer, or unregisters it with -u.
+#include "server/automation.hpp"
+#include "server/runtime/library.hpp"
+#include "server/text16.hpp"
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace {
+
+using EntryPoint = HRESULT(STDMETHODCALLTYPE*)();
+
+int Usage() {
+    std::fputs("usage: qpregsvr [-u] LIBRARY\n"
+               "  registers the automation classes of LIBRARY (-u: removes them)\n", stderr);
+    return 2;
+}
+
+// The library's own account of a failure, when it left one.
+std::string Reason() {
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK || !info) return {};
+    BSTR description = nullptr;
+    info->GetDescription(&description);
+    info->Release();
+    std::string text = quillpost::server::Utf16ToUtf8({description, SysStringLen(description)});
+    SysFreeString(description);
+    return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool unregister = false;
+    const char* library = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "-u" || arg == "/u") unregister = true;
+        else if (arg.starts_with('-') || library) return Usage();
+        else library = argv[i];
+    }
+    if (!library) return Usage();
+    const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
+    std::string why;
+    void* handle = quillpost::server::LoadLibraryFile(library, why);
+    if (!handle) {
+        std::fprintf(stderr, "qpregsvr: cannot load %s: %s\n", library, why.c_str());
+        return 1;
+    }
+    const auto call = reinterpret_cast<EntryPoint>(quillpost::server::FindEntryPoint(handle, entry));
+    if (!call) {
+        std::fprintf(stderr, "qpregsvr: %s has no entry point %s; it is no self-registering library\n", library, entry);
+        return 1;
+    }
+    const HRESULT hr = call();
+    if (FAILED(hr)) {
+        const std::string reason = Reason();
+        std::fprintf(stderr, "qpregsvr: %s in %s failed with 0x%08X%s%s\n", entry, library, static_cast<unsigned>(hr),
+                     reason.empty() ? "" : ": ", reason.c_str());
+        return 1;
+    }
+    std::printf("qpregsvr: %s in %s succeeded.\n", entry, library);
+    return 0;
+}
