@@ -113,7 +113,10 @@ HRESULT ConvertArgs(const Member& m, const std::array<const VARIANT*, kMostArgs>
                     UINT* argError) {
     for (std::size_t i = 0; i < m.params.size(); ++i) {
         const Param& p = m.params[i];
-        if (IsMissing(ordered[i])) {
+        // Left out, or given as the missing value: an optional parameter
+        // receives the missing value, and so does a required variant, which
+        // the member itself judges; any other required one cannot do without.
+        if (IsMissing(ordered[i]) && (!ordered[i] || p.type != VT_VARIANT)) {
             if (!p.optional) return DISP_E_PARAMNOTOPTIONAL;
             args[i] = Variant::missing();
             continue;
