@@ -11,14 +11,14 @@
 namespace quillpost::server {
 
 BSTR NewBstr(std::string_view text) {
-    const std::u16string wide = Utf8ToUtf16(text);
+    const OleText wide = Utf8ToUtf16(text);
     BSTR out = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
     if (!out) raise(Err::OutOfMemory);
     return out;
 }
 
 std::string TextOfBstr(const OLECHAR* text, UINT length) {
-    return text ? Utf16ToUtf8(std::u16string_view(text, length)) : std::string();
+    return text ? Utf16ToUtf8(OleView(text, length)) : std::string();
 }
 
 namespace {

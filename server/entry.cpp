@@ -64,8 +64,8 @@ private:
 HRESULT Failed(const std::string& reason) {
     ICreateErrorInfo* create = nullptr;
     if (SUCCEEDED(CreateErrorInfo(&create)) && create) {
-        std::u16string source = Utf8ToUtf16(kErrorSource);
-        std::u16string description = Utf8ToUtf16(reason);
+        OleText source = Utf8ToUtf16(kErrorSource);
+        OleText description = Utf8ToUtf16(reason);
         create->SetSource(source.data());
         create->SetDescription(description.data());
         IErrorInfo* record = nullptr;

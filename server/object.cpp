@@ -55,8 +55,8 @@ const void* const kSupportErrorInfoVtable[] = {
 HRESULT ReportError(const ClassInfo& info, const Error& error) {
     ICreateErrorInfo* create = nullptr;
     if (SUCCEEDED(CreateErrorInfo(&create)) && create) {
-        const std::u16string source = Utf8ToUtf16(kErrorSource);
-        std::u16string description = Utf8ToUtf16(error.description());
+        const OleText source = Utf8ToUtf16(kErrorSource);
+        OleText description = Utf8ToUtf16(error.description());
         create->SetGUID(info.iid);
         create->SetSource(const_cast<LPOLESTR>(source.c_str()));
         create->SetDescription(description.data());
@@ -223,7 +223,7 @@ public:
     Variant DefaultValue() override { return Call(DISPID_VALUE, DISPATCH_PROPERTYGET | DISPATCH_METHOD, {}, "value"); }
 
     Variant Invoke(std::string_view name, CallKind kind, std::span<const Variant> args) override {
-        std::u16string wide = Utf8ToUtf16(name);
+        OleText wide = Utf8ToUtf16(name);
         LPOLESTR names[] = {wide.data()};
         DISPID id = DISPID_UNKNOWN;
         if (FAILED(object_->GetIDsOfNames(IID_NULL, names, 1, 0x409, &id))) raise(Err::NoSuchMember);
@@ -325,7 +325,7 @@ HRESULT IdsOfNames(const ClassInfo& info, LPOLESTR* names, UINT count, DISPID* i
     if (!names || !ids || count == 0) return E_INVALIDARG;
     for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
     const Member* found = nullptr;
-    const std::u16string_view name = names[0] ? std::u16string_view(names[0]) : std::u16string_view();
+    const OleView name = names[0] ? OleView(names[0]) : OleView();
     for (const Member& m : info.members)
         if (EqualsNoCase(name, m.name)) {
             found = &m;
@@ -336,7 +336,7 @@ HRESULT IdsOfNames(const ClassInfo& info, LPOLESTR* names, UINT count, DISPID* i
     HRESULT hr = S_OK;
     for (UINT i = 1; i < count; ++i) {
         // Parameter names of the member (its get and its method share them).
-        const std::u16string_view param = names[i] ? std::u16string_view(names[i]) : std::u16string_view();
+        const OleView param = names[i] ? OleView(names[i]) : OleView();
         for (std::size_t k = 0; k < found->params.size(); ++k)
             if (EqualsNoCase(param, found->params[k].name)) ids[i] = static_cast<DISPID>(k);
         if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;

@@ -26,22 +26,22 @@ void PutUtf8(std::string& out, char32_t c) {
     }
 }
 
-void PutUtf16(std::u16string& out, char32_t c) {
+void PutUtf16(OleText& out, char32_t c) {
     if (c < 0x10000) {
-        out.push_back(static_cast<char16_t>(c));
+        out.push_back(static_cast<OLECHAR>(c));
     } else {
         c -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        out.push_back(static_cast<OLECHAR>(0xD800 + (c >> 10)));
+        out.push_back(static_cast<OLECHAR>(0xDC00 + (c & 0x3FF)));
     }
 }
 
-char16_t Fold(char16_t c) noexcept { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
+OLECHAR Fold(OLECHAR c) noexcept { return c >= u'A' && c <= u'Z' ? static_cast<OLECHAR>(c + 32) : c; }
 
 }  // namespace
 
-std::u16string Utf8ToUtf16(std::string_view text) {
-    std::u16string out;
+OleText Utf8ToUtf16(std::string_view text) {
+    OleText out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         const auto lead = static_cast<unsigned char>(text[i]);
@@ -70,7 +70,7 @@ std::u16string Utf8ToUtf16(std::string_view text) {
     return out;
 }
 
-std::string Utf16ToUtf8(std::u16string_view text) {
+std::string Utf16ToUtf8(OleView text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -86,10 +86,10 @@ std::string Utf16ToUtf8(std::u16string_view text) {
     return out;
 }
 
-bool EqualsNoCase(std::u16string_view a, std::string_view b) noexcept {
+bool EqualsNoCase(OleView a, std::string_view b) noexcept {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (Fold(a[i]) != Fold(static_cast<char16_t>(static_cast<unsigned char>(b[i])))) return false;
+        if (Fold(a[i]) != Fold(static_cast<OLECHAR>(static_cast<unsigned char>(b[i])))) return false;
     return true;
 }
 

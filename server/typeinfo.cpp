@@ -16,7 +16,7 @@ constexpr WORD kInterfaceFlags = TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE | TYPEF
                                  TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FHIDDEN;
 
 BSTR Text(const char* name) {
-    const std::u16string wide = Utf8ToUtf16(name);
+    const OleText wide = Utf8ToUtf16(name);
     return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
 }
 

@@ -29,7 +29,7 @@ Loaded& loaded() {
 }
 
 std::string TextOf(LPCOLESTR text) {
-    std::u16string_view view;
+    OleView view;
     if (text) view = text;
     return Utf16ToUtf8(view);
 }
@@ -47,7 +47,7 @@ HRESULT CLSIDFromString(LPCOLESTR text, CLSID* clsid) {
 }
 
 int StringFromGUID2(REFGUID guid, LPOLESTR text, int size) {
-    const std::u16string wide = Utf8ToUtf16(GuidText(guid));
+    const OleText wide = Utf8ToUtf16(GuidText(guid));
     if (!text || size < static_cast<int>(wide.size()) + 1) return 0;
     for (std::size_t i = 0; i < wide.size(); ++i) text[i] = wide[i];
     text[wide.size()] = 0;
