@@ -1,38 +1,47 @@
 #!/bin/bash
 # The main job: builds Quillpost, starts a local SMTP server (aiosmtpd on a
 # free port of 127.0.0.1), sends a message with a text body, an HTML body and
-# an attachment through qpmail, and shows the trace and what the server
-# received.
+# an attachment through qpmail, and says whether the server accepted it. One
+# line per step; the tools' output goes to build/run.log, the trace and what
+# the server received to build/demo/.
 set -euo pipefail
 root="$(cd "$(dirname "$0")" && pwd)"
-"$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" > /dev/null
 build="${QUILLPOST_BUILD_DIR:-$root/build}"
-demo="$root/examples/demo"
+mkdir -p "$build"
+export QUILLPOST_LOG="$build/run.log"
+: >"$QUILLPOST_LOG"
+source "$root/scripts/steps.sh"
 
-work="$(mktemp -d)"
+"$root/scripts/install-deps.sh"
+QUILLPOST_BUILD_DIR="$build" "$root/scripts/build.sh"
+
+demo="$root/examples/demo"
+out="$build/demo"
+rm -rf "$out"
+mkdir -p "$out/received"
+trace="$out/trace.log"
+
 server=""
 stop_server() {
   if [ -n "$server" ]; then
     kill "$server" 2>/dev/null || true
     wait "$server" 2>/dev/null || true
   fi
-  rm -rf "$work"
 }
 trap stop_server EXIT
 
-/usr/bin/python3 "$root/tools/demo_smtp_server.py" "$work/port" "$work/received" &
+qp_begin "starting a local SMTP server"
+/usr/bin/python3 "$root/tools/demo_smtp_server.py" "$out/port" "$out/received" >>"$QUILLPOST_LOG" 2>&1 &
 server=$!
 for _ in $(seq 100); do
-  [ -s "$work/port" ] && break
-  kill -0 "$server" 2>/dev/null || { echo "the SMTP server did not start" >&2; exit 1; }
+  [ -s "$out/port" ] && break
+  kill -0 "$server" 2>/dev/null || qp_failed
   sleep 0.1
 done
-[ -s "$work/port" ] || { echo "the SMTP server did not start within 10 seconds" >&2; exit 1; }
-port="$(cat "$work/port")"
+[ -s "$out/port" ] || { echo "no port after 10 seconds" >>"$QUILLPOST_LOG"; qp_failed; }
+port="$(cat "$out/port")"
+qp_done "127.0.0.1:$port"
 
-echo "== SMTP server (aiosmtpd) listening on 127.0.0.1:$port"
-echo
 command=("$build/tools/qpmail"
   --server 127.0.0.1 --port "$port" --timeout 10
   --from "Ann Lee <ann@example.com>"
@@ -41,25 +50,16 @@ command=("$build/tools/qpmail"
   --subject "Quarterly figures"
   --text "$demo/hello.txt" --html "$demo/hello.html" --attach "$demo/chart.png"
   --priority high --organization "Brackenfold" --header "X-Campaign: demo"
-  --trace "$work/trace.log")
-shown="== qpmail"
-for arg in "${command[@]:1}"; do
-  case "$arg" in *[\ \<\>]*) shown+=" '$arg'" ;; *) shown+=" $arg" ;; esac
-done
-echo "$shown"
+  --trace "$trace")
+qp_begin "sending a message with qpmail"
+echo "== ${command[*]}" >>"$QUILLPOST_LOG"
 status=0
-"${command[@]}" || status=$?
-echo "== qpmail exit status: $status"
-echo
-echo "== Trace file"
-if [ -f "$work/trace.log" ]; then tr -d '\r' < "$work/trace.log"; else echo "(no trace file)"; fi
-echo
-for message in "$work"/received/*.eml; do
-  [ -e "$message" ] || { echo "== The server received nothing"; break; }
-  echo "== Envelope received by the server"
-  cat "${message%.eml}.envelope"
-  echo
-  echo "== Message received by the server"
-  tr -d '\r' < "$message"
-done
+"${command[@]}" >>"$QUILLPOST_LOG" 2>&1 || status=$?
+if [ "$status" -eq 0 ]; then
+  qp_done "ok, received as $out/received/message-1.eml"
+  echo "quillpost: the server accepted the message; trace: $trace"
+else
+  qp_done "failed (exit status $status)"
+  echo "quillpost: the server did not accept the message: $(grep '^qpmail: ' "$QUILLPOST_LOG" | tail -n 1); trace: $trace; full output: $QUILLPOST_LOG"
+fi
 exit "$status"

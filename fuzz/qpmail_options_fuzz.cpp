@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::istringstream standardInput("Body read from standard input.\r\n");
     try {
         const auto options = quillpost::qpmail::ParseArguments(args, standardInput);
-        QP_FUZZ_CHECK(options.help == (options.message == nullptr));
+        QP_FUZZ_CHECK((options.help || options.version) == (options.message == nullptr));
     } catch (const quillpost::qpmail::UsageError&) {
     } catch (const quillpost::Error&) {
     }

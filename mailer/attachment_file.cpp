@@ -4,6 +4,7 @@
 #include "platform/registry.hpp"
 
 #include <quillpost/base64.hpp>
+#include <quillpost/host_events.hpp>
 #include <quillpost/variant.hpp>
 
 #include <array>
@@ -57,6 +58,7 @@ void WriteFileAsBase64(DataSink& out, const std::string& path) {
         for (std::size_t at = 0; at < lines.size(); at += kLineSize)
             out.Write(std::string_view(lines).substr(at, kLineSize));
         remaining -= size;
+        ReportAttachmentProgress(size);
     }
 }
 

@@ -1,7 +1,10 @@
 #!/bin/bash
-# Configures and builds everything into ./build (or $QUILLPOST_BUILD_DIR).
+# Configures and builds everything into ./build (or $QUILLPOST_BUILD_DIR),
+# one line per step; the output of cmake and the compiler goes to
+# $QUILLPOST_LOG (see scripts/steps.sh).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${QUILLPOST_BUILD_DIR:-$root/build}"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build" -j"$(nproc)"
+source "$root/scripts/steps.sh"
+qp_step "configuring" cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+qp_build_step "building" cmake --build "$build" -j"$(nproc)"

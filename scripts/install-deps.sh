@@ -1,21 +1,39 @@
 #!/bin/bash
-# Installs the Debian packages that building, testing and the demo need,
-# when any of them is missing. Runs as root, or through sudo.
+# Installs the Debian packages that building, testing and the demo need, or
+# the packages named as arguments, when any of them is missing; prints one
+# line. Runs as root, or through sudo. apt's own output goes to
+# $QUILLPOST_LOG (see scripts/steps.sh).
 set -euo pipefail
-packages=(
-  cmake g++ make pkgconf libssl-dev openssl
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
-  python3 python3-aiosmtpd postfix
-  media-types tzdata
-)
+root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$root/scripts/steps.sh"
+if [ $# -gt 0 ]; then
+  packages=("$@")
+else
+  # No mail server: the demo and the tests bring their own (aiosmtpd); the
+  # benchmarks install what they need when they run.
+  packages=(
+    cmake g++ make pkgconf libssl-dev openssl
+    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    python3 python3-aiosmtpd
+    media-types tzdata
+  )
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-echo "installing: ${missing[*]}"
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "quillpost: packages ... all present"
+  exit 0
+fi
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -q
-$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+qp_begin "installing ${missing[*]}"
+echo "== installing: ${missing[*]}" >>"$QUILLPOST_LOG"
+if $sudo apt-get update -q >>"$QUILLPOST_LOG" 2>&1 &&
+   $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" >>"$QUILLPOST_LOG" 2>&1; then
+  qp_done
+else
+  qp_failed
+fi

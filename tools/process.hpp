@@ -7,4 +7,8 @@ namespace quillpost::qpmail {
 // error that qpmail reports, instead of ending the process without a word.
 void ReportBrokenConnectionsAsErrors();
 
+// True when standard error is a terminal, where someone watches a progress
+// line; a log file or a pipe gets no progress line.
+bool StandardErrorIsTerminal();
+
 }  // namespace quillpost::qpmail

@@ -1,5 +1,7 @@
 #include "process.hpp"
 
+#include <unistd.h>
+
 #include <csignal>
 
 namespace quillpost::qpmail {
@@ -9,5 +11,7 @@ void ReportBrokenConnectionsAsErrors() {
     // process; ignored, the write fails with EPIPE and the send reports it.
     std::signal(SIGPIPE, SIG_IGN);
 }
+
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 }  // namespace quillpost::qpmail

@@ -40,6 +40,9 @@ struct CommandLine {
     bool insecure = false;
     bool allowPlainTextAuth = false;
     bool help = false;
+    bool version = false;
+    bool dryRun = false;
+    bool quiet = false;
 };
 
 Security ParseSecurity(std::string_view text) {
@@ -55,11 +58,12 @@ std::int32_t ParsePriority(std::string_view text) {
         if (EqualsFolded(text, kPriorityNames[i])) return static_cast<std::int32_t>(i);
     std::int32_t value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc{} || end != text.data() + text.size())
+    // A number outside the names' range is as wrong a value as an unknown
+    // word, so both are the command line's fault (exit 2), not a send error.
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || value < 0 ||
+        value >= static_cast<std::int32_t>(kPriorityNames.size()))
         throw UsageError("--priority takes 0 to 5 or none, highest, high, normal, low, lowest, not '" +
                          std::string(text) + "'");
-    // The range is the component's to judge: it refuses anything outside 0 to 5
-    // with its own error.
     return value;
 }
 
@@ -88,13 +92,16 @@ struct Option {
     void (*take)(CommandLine&, std::string_view value);
 };
 
-// Every option of qpmail. The help text is made from this table too.
+struct OptionGroup {
+    std::string_view title;
+    std::size_t first, count;  // positions in kOptions
+};
+
+// Every option of qpmail, in the groups a user looks for them in. The help
+// text and the check against the manual page are made from this table.
 constexpr std::array kOptions{
-    Option{"--server", "HOST", false, "SMTP server, a host name or dotted address (default mail)",
-           [](CommandLine& c, std::string_view v) { c.server = std::string(v); }},
-    Option{"--port", "PORT", false, "TCP port of the server, 1 to 65535 (default 25)",
-           [](CommandLine& c, std::string_view v) { c.port = ParsePort(v); }},
-    Option{"--from", "ADDRESS", false, "sender; ADDRESS or \"Display Name <ADDRESS>\"",
+    // Addresses
+    Option{"--from", "ADDRESS", false, "sender (required); ADDRESS or \"Display Name <ADDRESS>\"",
            [](CommandLine& c, std::string_view v) { c.from = SplitAddress(v); }},
     Option{"--from-name", "NAME", false, "display name of the sender (default: the name in --from,\n"
                                          "else the address)",
@@ -107,6 +114,7 @@ constexpr std::array kOptions{
            [](CommandLine& c, std::string_view v) { c.bcc.push_back(SplitAddress(v)); }},
     Option{"--reply-to", "ADDRESS", true, "reply address, same forms as --to",
            [](CommandLine& c, std::string_view v) { c.replyTo.push_back(SplitAddress(v)); }},
+    // Content
     Option{"--subject", "TEXT", false, "subject (default [no subject])",
            [](CommandLine& c, std::string_view v) { c.subject = std::string(v); }},
     Option{"--text", "FILE|-", false, "plain-text body, read from FILE or, for -, standard input",
@@ -125,10 +133,13 @@ constexpr std::array kOptions{
            [](CommandLine& c, std::string_view v) { c.organization = std::string(v); }},
     Option{"--application", "TEXT", false, "X-Mailer header (default Quillpost 1.0)",
            [](CommandLine& c, std::string_view v) { c.application = std::string(v); }},
+    // Server and security
+    Option{"--server", "HOST", false, "SMTP server, a host name or an address (default mail)",
+           [](CommandLine& c, std::string_view v) { c.server = std::string(v); }},
+    Option{"--port", "PORT", false, "TCP port of the server, 1 to 65535 (default 25)",
+           [](CommandLine& c, std::string_view v) { c.port = ParsePort(v); }},
     Option{"--timeout", "SECONDS", false, "limit of every wait for the server (default 50)",
            [](CommandLine& c, std::string_view v) { c.timeout = ParseTimeout(v); }},
-    Option{"--trace", "FILE", false, "append a trace of the conversation to FILE",
-           [](CommandLine& c, std::string_view v) { c.trace = std::string(v); }},
     Option{"--security", "MODE", false, "none (default), may (STARTTLS when offered), starttls\n"
                                         "(required) or tls (from the first byte, port 465)",
            [](CommandLine& c, std::string_view v) { c.security = ParseSecurity(v); }},
@@ -145,9 +156,27 @@ constexpr std::array kOptions{
            [](CommandLine& c, std::string_view) { c.insecure = true; }},
     Option{"--allow-plaintext-auth", "", false, "allow logging in over a connection without TLS",
            [](CommandLine& c, std::string_view) { c.allowPlainTextAuth = true; }},
-    Option{"--help", "", false, "show this help and exit",
+    // Diagnostics
+    Option{"--trace", "FILE", false, "append a trace of the conversation to FILE",
+           [](CommandLine& c, std::string_view v) { c.trace = std::string(v); }},
+    Option{"--dry-run", "", false, "write the data section that would be sent (header block and\n"
+                                   "MIME body) to standard output; connect to nothing",
+           [](CommandLine& c, std::string_view) { c.dryRun = true; }},
+    Option{"--quiet", "", false, "no progress line for attachments on a terminal",
+           [](CommandLine& c, std::string_view) { c.quiet = true; }},
+    Option{"--help", "", false, "show this help and exit (also -h)",
            [](CommandLine& c, std::string_view) { c.help = true; }},
+    Option{"--version", "", false, "show the version and the TLS library, and exit",
+           [](CommandLine& c, std::string_view) { c.version = true; }},
 };
+
+constexpr std::array kGroups{
+    OptionGroup{"Addresses", 0, 6},
+    OptionGroup{"Content", 6, 9},
+    OptionGroup{"Server and security", 15, 10},
+    OptionGroup{"Diagnostics", 25, 5},
+};
+static_assert(kGroups.back().first + kGroups.back().count == kOptions.size(), "every option in one group");
 
 const Option* FindOption(std::string_view name) {
     for (const auto& option : kOptions)
@@ -159,7 +188,8 @@ CommandLine ReadCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
     std::set<std::string_view> seen;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
+        // -h is the one short form: what anyone tries first.
+        const std::string_view arg = args[i] == "-h" ? std::string_view("--help") : std::string_view(args[i]);
         if (arg.size() < 3 || arg.substr(0, 2) != "--")
             throw UsageError("unexpected argument '" + std::string(arg) + "'");
         const auto equals = arg.find('=');
@@ -184,7 +214,26 @@ CommandLine ReadCommandLine(const std::vector<std::string>& args) {
     }
     if (line.textFile == "-" && line.htmlFile == "-")
         throw UsageError("standard input can be read for --text or for --html, not for both");
+    if (line.help || line.version) return line;
+    // Refused here, before any file is read or anything is connected to: a
+    // server would only refuse it after the envelope.
+    if (!line.from) throw UsageError("no sender: give --from ADDRESS");
+    if (line.to.empty() && line.cc.empty() && line.bcc.empty())
+        throw UsageError("no recipient: give at least one --to, --cc or --bcc");
     return line;
+}
+
+// Runs `use`, which opens the file at `path`. With two attachments, "File
+// not found" alone does not say which one is missing, so the component's
+// error gets the name as the command line gave it; the number and the
+// description stay first for scripts that match them.
+template <class Use>
+auto NamingFile(const std::string& path, Use&& use) {
+    try {
+        return use();
+    } catch (const Error& e) {
+        throw Error(e.number(), e.description() + ": " + path);
+    }
 }
 
 // A body file's bytes. The file is first offered to the component's own open
@@ -243,9 +292,12 @@ std::shared_ptr<Message> BuildMessage(const CommandLine& line, std::istream& sta
     AddAll(*message->BCCs(), line.bcc);
     AddAll(*message->ReplyTos(), line.replyTo);
     if (line.subject) message->Subject(*line.subject);
-    if (line.textFile) message->TextBody(ReadBody(*line.textFile, standardInput));
-    if (line.htmlFile) message->HtmlBody(ReadBody(*line.htmlFile, standardInput));
-    for (const auto& path : line.attachments) message->Attachments()->Add(path);
+    const auto body = [&](const std::string& path) {
+        return NamingFile(path, [&] { return ReadBody(path, standardInput); });
+    };
+    if (line.textFile) message->TextBody(body(*line.textFile));
+    if (line.htmlFile) message->HtmlBody(body(*line.htmlFile));
+    for (const auto& path : line.attachments) NamingFile(path, [&] { message->Attachments()->Add(path); });
     for (const auto& [name, value] : line.headers) message->ExtraHeaders()->Add(name, value);
     if (line.priority) message->Priority(*line.priority);
     if (line.confirmReading) message->ConfirmReading(true);
@@ -256,11 +308,11 @@ std::shared_ptr<Message> BuildMessage(const CommandLine& line, std::istream& sta
     if (line.security) message->Security(*line.security);
     if (line.user) message->UserName(*line.user);
     if (line.passwordFile) {
-        message->Password(FirstLine(*line.passwordFile));
+        message->Password(NamingFile(*line.passwordFile, [&] { return FirstLine(*line.passwordFile); }));
     } else if (const char* password = std::getenv("QPMAIL_PASSWORD"); password != nullptr && *password != '\0') {
         message->Password(password);
     }
-    if (line.tokenFile) message->OAuthToken(FirstLine(*line.tokenFile));
+    if (line.tokenFile) message->OAuthToken(NamingFile(*line.tokenFile, [&] { return FirstLine(*line.tokenFile); }));
     if (line.caFile) message->CAFile(*line.caFile);
     if (line.insecure) message->VerifyCertificate(false);
     if (line.allowPlainTextAuth) message->AllowPlainTextAuth(true);
@@ -308,16 +360,31 @@ std::int32_t ParsePort(std::string_view text) {
 
 Options ParseArguments(const std::vector<std::string>& args, std::istream& standardInput) {
     const CommandLine line = ReadCommandLine(args);
-    if (line.help) return Options{nullptr, true};
-    return Options{BuildMessage(line, standardInput), false};
+    Options options;
+    options.help = line.help;
+    options.version = line.version && !line.help;
+    options.dryRun = line.dryRun;
+    options.quiet = line.quiet;
+    if (!line.help && !line.version) options.message = BuildMessage(line, standardInput);
+    return options;
+}
+
+std::vector<std::string_view> OptionNames() {
+    std::vector<std::string_view> names;
+    for (const auto& option : kOptions) names.push_back(option.name);
+    return names;
 }
 
 std::string UsageText() {
     std::string text =
         "Usage: qpmail [OPTION]...\n"
         "Sends one message over SMTP and returns once the server has accepted it.\n"
-        "Options take their value as the next argument or after '='.\n\n";
-    for (const auto& option : kOptions) {
+        "It needs --from and at least one --to, --cc or --bcc.\n"
+        "Options take their value as the next argument or after '='.\n";
+    for (std::size_t i = 0; i < kOptions.size(); ++i) {
+        for (const auto& group : kGroups)
+            if (group.first == i) text += "\n" + std::string(group.title) + ":\n";
+        const Option& option = kOptions[i];
         std::string head = "  " + std::string(option.name);
         if (!option.valueName.empty()) head += " " + std::string(option.valueName);
         if (head.size() < 30)
@@ -337,8 +404,24 @@ std::string UsageText() {
         "  0  the server accepted the message\n"
         "  1  the component reported an error, shown as 'qpmail: error NUMBER: DESCRIPTION'\n"
         "     (a body or attachment file that cannot be read is one of these)\n"
-        "  2  the command line was not understood\n";
+        "  2  the command line was not understood or cannot make a message to send\n"
+        "     (also when no option at all is given)\n"
+        "\nSee qpmail(1) for the whole story.\n";
     return text;
+}
+
+std::string VersionText(std::string_view tlsLibrary) {
+    std::string text = "qpmail (Quillpost) " QPMAIL_VERSION "\n";
+    if (!tlsLibrary.empty()) text += "TLS library: " + std::string(tlsLibrary) + "\n";
+    return text;
+}
+
+Error WithServer(const Error& error, std::string_view server, std::int32_t port) {
+    if (SocketErrorText(error.number()).empty()) return error;
+    std::string_view text = error.description();
+    if (!text.empty() && text.back() == '.') text.remove_suffix(1);
+    return Error(error.number(), std::string(text) + " (" + std::string(server) + " port " +
+                                     std::to_string(static_cast<std::uint16_t>(port)) + ")");
 }
 
 std::string ErrorLine(std::int32_t number, std::string_view description) {

@@ -2,6 +2,7 @@
 // turns a component error into the one line that qpmail prints for it.
 #pragma once
 
+#include <quillpost/error.hpp>
 #include <quillpost/message.hpp>
 
 #include <cstdint>
@@ -29,16 +30,26 @@ public:
 
 struct Options {
     // Filled from the options; properties without an option keep the
-    // component's defaults. Null when help was asked for.
+    // component's defaults. Null when help or the version was asked for.
     std::shared_ptr<Message> message;
-    bool help = false;
+    bool help = false;     // --help or -h
+    bool version = false;  // --version
+    bool dryRun = false;   // write the data section to standard output, send nothing
+    bool quiet = false;    // no progress line
 };
 
 // Parses the arguments that follow the program name. `standardInput` is read
-// for `--text -`. Raises UsageError for a malformed command line; errors of
-// the component itself (a priority it refuses, an attachment or body file it
-// cannot open, a blank header value) pass through as quillpost::Error.
+// for `--text -`. Raises UsageError for a malformed command line, for a value
+// outside what its option takes (a port, a priority, a timeout) and for a
+// line that cannot make a sendable message (no --from, or none of --to, --cc
+// and --bcc), before any file is opened. Errors of the component itself (an
+// attachment or body file it cannot open, a blank header value) pass through
+// as quillpost::Error; a file's error ends in ": " and the file's name as
+// given.
 Options ParseArguments(const std::vector<std::string>& args, std::istream& standardInput);
+
+// The name of every option, with its two hyphens, in the order of the help.
+std::vector<std::string_view> OptionNames();
 
 // "ADDRESS" or "Display Name <ADDRESS>". The name loses the blanks around it
 // and one pair of enclosing double quotes, since the component quotes it
@@ -56,6 +67,16 @@ std::int32_t ParsePort(std::string_view text);
 
 // The help text, listing every option and the exit statuses.
 std::string UsageText();
+
+// "qpmail (Quillpost) VERSION", then the TLS library on a line of its own
+// when `tlsLibrary` is not empty.
+std::string VersionText(std::string_view tlsLibrary);
+
+// The error as qpmail reports it: a socket error loses the full stop of its
+// text and names the server and port it concerns ("Connection refused
+// (mail.example.com port 2525)"); any other error is returned unchanged.
+// `port` is the 16-bit value the message stores.
+Error WithServer(const Error& error, std::string_view server, std::int32_t port);
 
 // "qpmail: error NUMBER: DESCRIPTION" without a line break of its own: the
 // line breaks that end the description are dropped, each one inside it is

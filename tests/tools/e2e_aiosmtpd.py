@@ -376,7 +376,7 @@ def case_refused_recipient_reports_the_servers_text(fx):
 def case_nothing_listening_is_connection_refused(fx):
     port = free_port()
     result = fx.run(["--from", "a@example.com", "--to", "b@example.com"], port=port)
-    expect_failure(result, "qpmail: error 10061: Connection refused.")
+    expect_failure(result, f"qpmail: error 10061: Connection refused (127.0.0.1 port {port})")
 
 
 def case_usage_errors_and_help(fx):
@@ -389,10 +389,31 @@ def case_usage_errors_and_help(fx):
     result = subprocess.run([QPMAIL, "--help"], capture_output=True, timeout=20)
     equal(result.returncode, 0, "exit status of --help")
     check(b"--attach" in result.stdout and b"Exit status" in result.stdout, "help text")
-    result = fx.run(["--from", "a@example.com", "--to", "b@example.com", "--attach",
-                     os.path.join(fx.folder, "missing.pdf")])
-    expect_failure(result, "qpmail: error 53: File not found")
+    missing = os.path.join(fx.folder, "missing.pdf")
+    result = fx.run(["--from", "a@example.com", "--to", "b@example.com", "--attach", missing])
+    expect_failure(result, f"qpmail: error 53: File not found: {missing}")
     equal(fx.collector.connections, 0, "connections for a missing attachment")
+
+
+def case_dry_run_writes_what_the_server_would_receive(fx):
+    # The same message sent and written by --dry-run: the same bytes, but for
+    # the Date line and the boundaries, which come from the clock. A leading
+    # period in the body shows that the dry run comes before the doubling.
+    args = ["--from", "Ann <a@example.com>", "--to", "b@example.com", "--bcc", "c@example.com",
+            "--subject", "Same", "--text", fx.file("t.txt", b".first\r\nsecond\r\n"),
+            "--html", fx.file("h.html", b"<p>x</p>"), "--attach", fx.file("d.bin", os.urandom(5000)),
+            "--priority", "high", "--header", "X-Tag: 1"]
+    _, _, sent = fx.send(args)
+    result = fx.run(args + ["--dry-run"])
+    equal(result.returncode, 0, "exit status of --dry-run")
+    equal(fx.collector.connections, 0, "connections of --dry-run")
+
+    def steady(raw):
+        raw = re.sub(rb"^Date: [^\r]*\r\n", b"Date: -\r\n", raw, flags=re.M)
+        return re.sub(rb"--QP_(Mix|Alt)Boundary_[0-9_]+", rb"BOUNDARY-\1", raw)
+
+    check(b"\r\n.first\r\n" in result.stdout, "the body's leading period is single in the dry run")
+    equal(steady(result.stdout), steady(sent), "dry run against the message received")
 
 
 def case_high_port_reaches_the_server(fx):

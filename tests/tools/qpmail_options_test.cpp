@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <fstream>
 #include <functional>
+#include <set>
 #include <sstream>
 
 using namespace quillpost;
@@ -15,9 +19,23 @@ using quillpost::test::TempDir;
 
 namespace {
 
+// A command line that makes a message needs a sender and a recipient; the
+// tests about other options get both here when they give none, so that what
+// they check is their own option and not the missing envelope.
+std::vector<std::string> Sendable(std::vector<std::string> args) {
+    const auto has = [&](const std::string& name) {
+        for (const auto& a : args)
+            if (a == name || a.starts_with(name + "=")) return true;
+        return false;
+    };
+    if (!has("--from")) args.insert(args.end(), {"--from", "sender@example.com"});
+    if (!has("--to") && !has("--cc") && !has("--bcc")) args.insert(args.end(), {"--bcc", "audit@example.com"});
+    return args;
+}
+
 std::shared_ptr<Message> Parse(const std::vector<std::string>& args, const std::string& input = "") {
     std::istringstream in(input);
-    Options options = ParseArguments(args, in);
+    Options options = ParseArguments(Sendable(args), in);
     EXPECT_FALSE(options.help);
     return options.message;
 }
@@ -27,7 +45,7 @@ std::shared_ptr<Message> Parse(const std::vector<std::string>& args, const std::
 std::string UsageErrorOf(const std::vector<std::string>& args) {
     std::istringstream in;
     try {
-        ParseArguments(args, in);
+        ParseArguments(Sendable(args), in);
     } catch (const UsageError& e) {
         return e.what();
     } catch (const Error&) {
@@ -39,7 +57,7 @@ std::string UsageErrorOf(const std::vector<std::string>& args) {
 int ComponentErrorOf(const std::vector<std::string>& args) {
     std::istringstream in;
     try {
-        ParseArguments(args, in);
+        ParseArguments(Sendable(args), in);
     } catch (const Error& e) {
         return e.number();
     }
@@ -115,8 +133,8 @@ TEST(QpmailPort, ValuesOutsideOneTo65535OrNotNumbersAreRefused) {
     }
 }
 
-TEST(QpmailOptions, NoOptionsLeaveEveryPropertyAtTheComponentsDefault) {
-    const auto m = Parse({});
+TEST(QpmailOptions, SenderAndRecipientAloneLeaveEveryOtherPropertyAtTheComponentsDefault) {
+    const auto m = Parse({"--from", "ann@example.com", "--bcc", "bob@example.com"});
     const Message fresh;
     EXPECT_EQ(m->Server(), fresh.Server());
     EXPECT_EQ(m->Port(), fresh.Port());
@@ -125,11 +143,13 @@ TEST(QpmailOptions, NoOptionsLeaveEveryPropertyAtTheComponentsDefault) {
     EXPECT_EQ(m->TimeOut(), fresh.TimeOut());
     EXPECT_EQ(m->Priority(), fresh.Priority());
     EXPECT_EQ(m->ConfirmReading(), false);
-    EXPECT_EQ(m->FromAddress(), "");
+    EXPECT_EQ(m->FromAddress(), "ann@example.com");
     EXPECT_EQ(m->TextBody(), "");
     EXPECT_EQ(m->HtmlBody(), "");
     EXPECT_EQ(m->TraceFile(), "");
     EXPECT_EQ(m->Recipients()->Count(), 0);
+    EXPECT_EQ(m->CCs()->Count(), 0);
+    EXPECT_EQ(m->BCCs()->Count(), 1);
     EXPECT_EQ(m->Attachments()->Count(), 0);
     EXPECT_EQ(m->ExtraHeaders()->Count(), 0);
 }
@@ -165,9 +185,6 @@ TEST(QpmailOptions, SenderTakesTheDisplayNameOfItsAddressOrOfFromName) {
     m = Parse({"--from-name", "Sales", "--from", "Ann <ann@example.com>"});
     EXPECT_EQ(m->FromAddress(), "ann@example.com");
     EXPECT_EQ(m->FromName(), "Sales");
-    m = Parse({"--from-name", "Sales"});
-    EXPECT_EQ(m->FromName(), "Sales");
-    EXPECT_EQ(m->FromAddress(), "");
 }
 
 TEST(QpmailOptions, AddressListsKeepEveryEntryInOrder) {
@@ -227,11 +244,10 @@ TEST(QpmailOptions, PriorityTakesNumbersAndNames) {
     EXPECT_EQ(Parse({"--priority", "none"})->Priority(), QP_PRIORITY_NONE);
 }
 
-TEST(QpmailOptions, PriorityOutOfRangeIsTheComponentsErrorAndWordsAreUsageErrors) {
-    EXPECT_EQ(ComponentErrorOf({"--priority", "6"}), 9990);
-    EXPECT_EQ(ComponentErrorOf({"--priority", "-1"}), 9990);
-    EXPECT_NE(UsageErrorOf({"--priority", "urgent"}), "");
-    EXPECT_NE(UsageErrorOf({"--priority", "2.0"}), "");
+TEST(QpmailOptions, PriorityOutOfRangeAndUnknownWordsAreBothUsageErrors) {
+    for (const char* bad : {"6", "9", "-1", "urgent", "2.0", ""})
+        EXPECT_NE(UsageErrorOf({"--priority", bad}).find(std::string("'") + bad + "'"), std::string::npos) << bad;
+    EXPECT_EQ(Parse({"--priority", "5"})->Priority(), QP_PRIORITY_LOWEST);
 }
 
 TEST(QpmailOptions, TimeoutMustBeAPositiveNumber) {
@@ -276,10 +292,88 @@ TEST(QpmailOptions, AttachmentsAreAddedInOrderAndMissingFilesAreTheComponentsErr
     EXPECT_EQ(ComponentErrorOf({"--attach", a, "--attach", dir.file("gone.pdf")}), 53);
 }
 
+TEST(QpmailOptions, AFileErrorNamesTheFileAsGivenAfterTheUnchangedDescription) {
+    TempDir dir;
+    const std::string present = dir.write("a.bin", "A"), gone = dir.file("gone.pdf");
+    const std::string password = dir.file("no/password");
+    const struct {
+        std::vector<std::string> args;
+        int number;
+        std::string description;
+    } cases[] = {
+        {{"--attach", present, "--attach", gone}, 53, "File not found: " + gone},
+        {{"--text", gone}, 53, "File not found: " + gone},
+        {{"--html", dir.path()}, 75, "Path/File access error: " + dir.path()},
+        {{"--password-file", password}, 76, "Path not found: " + password},
+    };
+    for (const auto& c : cases) {
+        std::istringstream in;
+        try {
+            ParseArguments(Sendable(c.args), in);
+            ADD_FAILURE() << c.args[1] << ": accepted";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.number(), c.number) << c.args[1];
+            EXPECT_EQ(e.description(), c.description) << c.args[1];
+        }
+    }
+}
+
 TEST(QpmailOptions, UsageErrorsWinOverFileErrorsAnywhereOnTheLine) {
     TempDir dir;
     EXPECT_NE(UsageErrorOf({"--attach", dir.file("gone.pdf"), "--port", "0"}), "");
     EXPECT_NE(UsageErrorOf({"--text", dir.file("gone.txt"), "--bogus"}), "");
+}
+
+TEST(QpmailOptions, ALineThatCannotMakeASendableMessageIsAUsageErrorBeforeAnyFileIsRead) {
+    TempDir dir;
+    const std::string gone = dir.file("gone.pdf");
+    const struct {
+        std::vector<std::string> args;
+        std::string error;  // "" when the line makes a message
+    } cases[] = {
+        {{"--to", "b@example.com", "--attach", gone}, "no sender: give --from ADDRESS"},
+        {{"--from", "a@example.com", "--attach", gone}, "no recipient: give at least one --to, --cc or --bcc"},
+        {{"--from", "a@example.com", "--subject", "s"}, "no recipient: give at least one --to, --cc or --bcc"},
+        {{"--from=a@example.com", "--cc=c@example.com"}, ""},
+        {{"--from", "a@example.com", "--bcc", "c@example.com"}, ""},
+        {{"--help"}, ""},
+        {{"-h"}, ""},
+        {{"--version"}, ""},
+    };
+    for (const auto& c : cases) {
+        std::istringstream in;
+        std::string error;
+        try {
+            ParseArguments(c.args, in);
+        } catch (const UsageError& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, c.error) << c.args[0];
+    }
+}
+
+TEST(QpmailOptions, HelpVersionDryRunAndQuietAreRecognised) {
+    const struct {
+        std::vector<std::string> args;
+        bool help, version, dryRun, quiet, message;
+    } cases[] = {
+        {{"-h"}, true, false, false, false, false},
+        {{"--to", "a@example.com", "--help"}, true, false, false, false, false},
+        {{"--version"}, false, true, false, false, false},
+        {{"--version", "-h"}, true, false, false, false, false},
+        {{"--dry-run", "--from", "a@example.com", "--to", "b@example.com"}, false, false, true, false, true},
+        {{"--quiet", "--from", "a@example.com", "--to", "b@example.com"}, false, false, false, true, true},
+    };
+    for (const auto& c : cases) {
+        std::istringstream in;
+        const Options o = ParseArguments(c.args, in);
+        EXPECT_EQ(o.help, c.help) << c.args[0];
+        EXPECT_EQ(o.version, c.version) << c.args[0];
+        EXPECT_EQ(o.dryRun, c.dryRun) << c.args[0];
+        EXPECT_EQ(o.quiet, c.quiet) << c.args[0];
+        EXPECT_EQ(o.message != nullptr, c.message) << c.args[0];
+    }
+    EXPECT_NE(UsageErrorOf({"-q"}), "");  // -h is the only short form
 }
 
 TEST(QpmailOptions, MalformedCommandLinesAreUsageErrors) {
@@ -324,4 +418,61 @@ TEST(QpmailErrorLine, LineBreaksAtTheEndAreDroppedAndInnerOnesBecomeBlanks) {
     EXPECT_EQ(ErrorLine(9999, "a\nb\rc\r\nd"), "qpmail: error 9999: a b c d");
     EXPECT_EQ(ErrorLine(9999, "a\n\nb"), "qpmail: error 9999: a  b");
     EXPECT_EQ(ErrorLine(9999, "\r\n"), "qpmail: error 9999: ");
+}
+
+TEST(QpmailErrorLine, SocketErrorsNameTheServerAndPortOthersStayAsTheyAre) {
+    const struct {
+        int number;
+        std::string description, server;
+        std::int32_t port;
+        std::string expected;
+    } cases[] = {
+        {10061, "Connection refused.", "mail.example.com", 2525, "Connection refused (mail.example.com port 2525)"},
+        {11001, "Host not found.", "nowhere.invalid", 25, "Host not found (nowhere.invalid port 25)"},
+        {10054, "CommGetData: Connection reset by peer.", "::1", -1,
+         "CommGetData: Connection reset by peer (::1 port 65535)"},
+        {9550, "No such user here\r\n", "mail", 25, "No such user here\r\n"},
+        {53, "File not found: a.pdf", "mail", 25, "File not found: a.pdf"},
+        {9998, "Timeout error while waiting for response from server", "mail", 25,
+         "Timeout error while waiting for response from server"},
+    };
+    for (const auto& c : cases) {
+        const Error e = WithServer(Error(c.number, c.description), c.server, c.port);
+        EXPECT_EQ(e.number(), c.number);
+        EXPECT_EQ(e.description(), c.expected);
+    }
+}
+
+TEST(QpmailVersion, NamesTheBuildsVersionAndTheTlsLibraryWhenThereIsOne) {
+    EXPECT_EQ(VersionText(""), "qpmail (Quillpost) " QPMAIL_TEST_VERSION "\n");
+    EXPECT_EQ(VersionText("OpenSSL 3.0.11"), "qpmail (Quillpost) " QPMAIL_TEST_VERSION "\nTLS library: OpenSSL 3.0.11\n");
+}
+
+// The manual page and --help come from two places; every option of the
+// table must be in the page, and the page must name no option the table
+// lacks.
+TEST(QpmailManualPage, NamesEveryOptionOfTheTableAndNoOther) {
+    std::ifstream in(QPMAIL_MANUAL_PAGE);
+    ASSERT_TRUE(in) << QPMAIL_MANUAL_PAGE;
+    std::stringstream raw;
+    raw << in.rdbuf();
+    // roff writes a hyphen as "\-".
+    std::string page;
+    for (const char c : raw.str())
+        if (!(c == '-' && !page.empty() && page.back() == '\\')) page += c;
+        else page.back() = '-';
+    const auto names = OptionNames();
+    ASSERT_GT(names.size(), 20u);
+    std::set<std::string> inPage;
+    for (std::size_t at = page.find("--"); at != std::string::npos; at = page.find("--", at + 2)) {
+        std::size_t end = at + 2;
+        while (end < page.size() && (std::isalnum(static_cast<unsigned char>(page[end])) || page[end] == '-')) ++end;
+        if (end > at + 2) inPage.insert(page.substr(at, end - at));
+        at = end - 2;
+    }
+    for (const auto name : names) EXPECT_EQ(inPage.count(std::string(name)), 1u) << name << " is not in the page";
+    for (const auto& name : inPage)
+        EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name << " is in the page only";
+    const std::string usage = UsageText();
+    for (const auto name : names) EXPECT_NE(usage.find("  " + std::string(name)), std::string::npos) << name;
 }

@@ -1,0 +1,44 @@
+#include "dry_run.hpp"
+
+#include "mailer/header_block.hpp"
+#include "mailer/mime_writer.hpp"
+#include "mailer/snapshot.hpp"
+#include "smtp/data_stream.hpp"
+
+namespace quillpost::qpmail {
+
+namespace {
+
+// What the writers of the message write to, in place of a session.
+class StreamSink final : public DataSink {
+public:
+    explicit StreamSink(std::ostream& out) : out_(out) {}
+    void Write(std::string_view text) override {
+        out_.write(text.data(), static_cast<std::streamsize>(text.size()));
+    }
+
+private:
+    std::ostream& out_;
+};
+
+}  // namespace
+
+void WriteDataSection(Message& message, std::ostream& out) {
+    // The same order as send: the refusals that come before anything is
+    // opened, then the boundaries, the header block and the body.
+    message.CheckSender(message.FromAddress());
+    const Snapshot snapshot = TakeSnapshot(message);
+    CheckLineBreaks(snapshot);
+    StreamSink sink(out);
+    MimeWriter mime(sink);
+    WriteHeaderBlock(snapshot, sink);
+    mime.WriteBodies(snapshot.textBody, snapshot.htmlBody, !snapshot.attachments.empty());
+    for (const auto& path : snapshot.attachments) mime.WriteAttachment(path);
+    mime.Close();
+    // The end of the data adds an empty line before the lone period, and the
+    // server keeps it as part of the message.
+    sink.Write("\r\n");
+    out.flush();
+}
+
+}  // namespace quillpost::qpmail
