@@ -2,8 +2,8 @@
 #include <quillpost/detail/errors.hpp>
 #include <quillpost/message.hpp>
 
+#include "mailer/content.hpp"
 #include "mailer/header_block.hpp"
-#include "mailer/mime_writer.hpp"
 #include "encoding/utf8.hpp"
 #include "mailer/snapshot.hpp"
 #include "mailer/submission.hpp"
@@ -157,13 +157,7 @@ void Message::send() {
         session.Data();
 
         DataStream data(session);
-        MimeWriter mime(data);
-        WriteHeaderBlock(m, data);
-        trace.Write("+ Sending message body");
-        mime.WriteBodies(m.textBody, m.htmlBody, !m.attachments.empty());
-        trace.Write("+ Sending attachments");
-        for (const auto& a : m.attachments) mime.WriteAttachment(a);
-        mime.Close();
+        WriteMessageContent(m, data, [&trace](std::string_view line) { trace.Write(line); });
         data.End();
         accepted = true;
         session.Quit();

@@ -1,7 +1,7 @@
 #include "dry_run.hpp"
 
+#include "mailer/content.hpp"
 #include "mailer/header_block.hpp"
-#include "mailer/mime_writer.hpp"
 #include "mailer/snapshot.hpp"
 #include "smtp/data_stream.hpp"
 
@@ -24,17 +24,13 @@ private:
 }  // namespace
 
 void WriteDataSection(Message& message, std::ostream& out) {
-    // The same order as send: the refusals that come before anything is
-    // opened, then the boundaries, the header block and the body.
+    // The refusals that come before anything is opened, as in send, then the
+    // content that send writes.
     message.CheckSender(message.FromAddress());
     const Snapshot snapshot = TakeSnapshot(message);
     CheckLineBreaks(snapshot);
     StreamSink sink(out);
-    MimeWriter mime(sink);
-    WriteHeaderBlock(snapshot, sink);
-    mime.WriteBodies(snapshot.textBody, snapshot.htmlBody, !snapshot.attachments.empty());
-    for (const auto& path : snapshot.attachments) mime.WriteAttachment(path);
-    mime.Close();
+    WriteMessageContent(snapshot, sink);
     // The end of the data adds an empty line before the lone period, and the
     // server keeps it as part of the message.
     sink.Write("\r\n");
