@@ -18,3 +18,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# Programs the build runs (the type library's IDL writer) run under Wine,
+# in a prefix of the build's own.
+set(CMAKE_CROSSCOMPILING_EMULATOR
+  env WINEDEBUG=-all WINEARCH=win64 "WINEDLLOVERRIDES=mscoree=" WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix
+  /usr/lib/wine/wine64)

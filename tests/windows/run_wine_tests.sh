@@ -1,6 +1,7 @@
 #!/bin/sh
 # The Windows build under Wine: registers qpmailer.dll in a fresh prefix,
-# runs the VBScript smoke test against a local SMTP server, unregisters, and
+# reads its type library (embedded, and as registered), runs the VBScript
+# smoke test against a local SMTP server, unregisters, and
 # compares everything printed, and everything the server received, with
 # expected.txt. Wine's cscript exits 0 even when a script fails, so the
 # transcript is the verdict.
@@ -32,6 +33,11 @@ trap cleanup EXIT INT TERM
 
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
+# The type library reader is built here: one file over the system's own
+# automation library.
+x86_64-w64-mingw32-g++-posix -municode -O1 -static -o "$work/typelib_check.exe" "$here/typelib_check.cpp" \
+    -loleaut32 -lole32 -luuid
+
 "$wine" wineboot -i >/dev/null 2>&1
 
 # The server reads until its standard input closes: a fifo held open here.
@@ -45,6 +51,7 @@ port=$(head -n 1 "$work/port")
 {
     "$wine" regsvr32 /s "$(winpath "$dll")"
     echo "register: $?"
+    "$wine" "$(winpath "$work/typelib_check.exe")" "$(winpath "$dll")"
     "$wine" reg add 'HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\localhost' /v Security /d tls /f >/dev/null
     "$wine" reg add 'HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\localhost' /v UserName /d someone /f >/dev/null
     "$wine" reg add 'HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\localhost' /v Password /d secret /f >/dev/null
