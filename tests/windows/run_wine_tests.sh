@@ -55,6 +55,10 @@ port=$(head -n 1 "$work/port")
     "$wine" reg add 'HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\localhost' /v Security /d tls /f >/dev/null
     "$wine" reg add 'HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\localhost' /v UserName /d someone /f >/dev/null
     "$wine" reg add 'HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\localhost' /v Password /d secret /f >/dev/null
+    key='HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\127.1'
+    "$wine" reg add "$key" /v UserName /d someone /f >/dev/null
+    "$wine" reg add "$key" /v Password /d secret /f >/dev/null
+    "$wine" reg add "$key" /v AllowPlainTextAuth /d True /f >/dev/null
     "$wine" cscript //nologo "$(winpath "$here/smoke.vbs")" "$port"
     "$wine" regsvr32 /u /s "$(winpath "$dll")"
     echo "unregister: $?"

@@ -59,6 +59,19 @@ summer.send
 WScript.Echo "summer send: " & Err.Number & " " & summer.DateTime
 Err.Clear
 
+' The key of the server spelled "127.1" holds credentials, allowed without
+' TLS: the login is CRAM-MD5.
+Dim login
+Set login = CreateObject("Quillpost.Message")
+login.Server = "127.1"
+login.Port = port
+login.FromAddress = "sender@example.com"
+login.Subject = "After a login"
+login.Recipients.Add "five@example.com"
+login.send
+WScript.Echo "login send: " & Err.Number & " " & Err.Description
+Err.Clear
+
 ' Nobody listens on port 1: the connection is refused.
 Dim refused
 Set refused = CreateObject("Quillpost.Message")

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """A local SMTP server for the Windows smoke test: Debian's aiosmtpd on a
 free port of 127.0.0.1. Prints the port on its first line, then writes each
-message it accepts to the file named on the command line (envelope, then
+CRAM-MD5 login and each message it accepts to the file named on the command line (envelope, then
 the data with the lines that change at every run reduced: Message-ID to
 its name, Date to whether it is well-formed and carries the offset that the
 zone named in TZ has at that local time). Runs until standard input closes.
@@ -9,7 +9,10 @@ zone named in TZ has at that local time). Runs until standard input closes.
 Usage: /usr/bin/python3 smtp_recorder.py LOG
 """
 
+import base64
 import email.utils
+import hashlib
+import hmac
 import os
 import random
 import re
@@ -19,6 +22,7 @@ import sys
 import zoneinfo
 
 from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import AuthResult, MISSING
 
 DATE_PATTERN = re.compile(
     r"^(Mon|Tue|Wed|Thu|Fri|Sat|Sun), \d{2} (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
@@ -43,6 +47,22 @@ class Recorder:
     def __init__(self, path):
         self.path = path
 
+    def note(self, line):
+        with open(self.path, "a", encoding="utf-8") as log:
+            log.write(line + "\n")
+
+    # The only login offered, and without TLS: the client's keyed digest is
+    # checked against the password "secret".
+    async def auth_CRAM__MD5(self, server, args):
+        nonce = b"<12345.67890@recorder.example>"
+        answer = await server.challenge_auth(nonce)
+        if answer is MISSING:
+            return AuthResult(success=False, handled=False)
+        user, _, digest = answer.decode("ascii", "replace").partition(" ")
+        good = hmac.compare_digest(digest, hmac.new(b"secret", nonce, hashlib.md5).hexdigest())
+        self.note("AUTH CRAM-MD5 as %s: %s" % (user, "digest matches" if good else "wrong digest " + digest))
+        return AuthResult(success=good, handled=False)
+
     async def handle_DATA(self, server, session, envelope):
         lines = ["MAIL FROM: " + envelope.mail_from]
         lines += ["RCPT TO: " + to for to in envelope.rcpt_tos]
@@ -52,8 +72,7 @@ class Recorder:
             elif line.lower().startswith("date:"):
                 line = "Date: " + date_verdict(line.split(":", 1)[1].strip())
             lines.append(line)
-        with open(self.path, "a", encoding="utf-8") as log:
-            log.write("\n".join(lines) + "\n")
+        self.note("\n".join(lines))
         return "250 Message accepted for delivery"
 
 
@@ -68,7 +87,8 @@ def main():
                 break
             except OSError:
                 continue
-    controller = Controller(Recorder(sys.argv[1]), hostname="127.0.0.1", port=port)
+    controller = Controller(Recorder(sys.argv[1]), hostname="127.0.0.1", port=port,
+                            auth_require_tls=False, auth_exclude_mechanism=["LOGIN", "PLAIN"])
     controller.start()
     print(port, flush=True)
     sys.stdin.read()
