@@ -42,7 +42,7 @@ x86_64-w64-mingw32-g++-posix -municode -O1 -static -o "$work/typelib_check.exe" 
 
 # The server reads until its standard input closes: a fifo held open here.
 mkfifo "$work/hold"
-/usr/bin/python3 "$here/smtp_recorder.py" "$work/received.txt" <"$work/hold" >"$work/port" &
+/usr/bin/python3 "$here/smtp_recorder.py" "$work/received.txt" <"$work/hold" >"$work/port" 2>"$work/server.log" &
 server_pid=$!
 exec 9>"$work/hold"
 for _ in 1 2 3 4 5 6 7 8 9 10; do [ -s "$work/port" ] && break; sleep 0.5; done
@@ -74,6 +74,7 @@ if diff -u "$here/expected.txt" "$work/actual.txt"; then
     echo "Wine smoke test passed"
 else
     cp "$work/actual.txt" "$build/wine-transcript.txt"
+    cat "$work/server.log" >&2
     echo "Wine smoke test FAILED: the transcript (kept as $build/wine-transcript.txt) differs from tests/windows/expected.txt" >&2
     exit 1
 fi
