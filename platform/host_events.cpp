@@ -1,5 +1,7 @@
 #include <quillpost/host_events.hpp>
 
+#include "platform/system_events.hpp"
+
 #include <utility>
 
 namespace quillpost {
@@ -16,7 +18,10 @@ PendingEventsHook SetPendingEventsHook(PendingEventsHook hook) {
 }
 
 void ProcessPendingEvents() {
-    if (!t_hook) return;
+    if (!t_hook) {
+        ProcessSystemEvents();
+        return;
+    }
     // A copy runs, so that a hook may replace or remove itself while it runs.
     const PendingEventsHook hook = t_hook;
     hook();

@@ -3,10 +3,6 @@
 #include <quillpost/detail/text.hpp>
 #include <quillpost/variant.hpp>
 
-#include "platform/file.hpp"
-#include "platform/media_types.hpp"
-#include "platform/registry_file.hpp"
-
 #include <cstdlib>
 #include <utility>
 
@@ -18,7 +14,6 @@ constexpr const char* kRegistryVariable = "QUILLPOST_REGISTRY";
 constexpr const char* kRegistryDefault = "/etc/quillpost/registry.reg";
 constexpr const char* kMediaTypesVariable = "QUILLPOST_MIME_TYPES";
 constexpr const char* kMediaTypesDefault = "/etc/mime.types";
-constexpr std::string_view kContentType = "Content Type";
 
 std::string PathFrom(const char* variable, const char* fallback) {
     const char* value = std::getenv(variable);
@@ -43,34 +38,6 @@ RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
         other.values_.clear();
     }
     return *this;
-}
-
-std::int32_t RegistryKey::Open(RegistryRoot root, std::string_view subKey) {
-    Close();
-    const RegistryKeyPath target{root, SplitKeyNames(subKey)};
-    // The file is read afresh at every open, so a change to it shows at once.
-    KeyInFile inFile = FindKeyInExport(ReadSmallFile(RegistryFilePath()), target);
-
-    if (target.parts.empty() || inFile.presence == KeyPresence::Present) {
-        values_ = std::move(inFile.values);
-        open_ = true;
-        return kRegSuccess;
-    }
-    // File types the registry file does not mention come from the system's
-    // table of media types; a key the file takes away stays away.
-    if (root == RegistryRoot::ClassesRoot && inFile.presence == KeyPresence::Unknown &&
-        target.parts.size() == 1 && target.parts.front().starts_with('.')) {
-        const std::string table = ReadSmallFile(MediaTypesFilePath());
-        if (auto type = MediaTypeInTable(table, std::string_view(target.parts.front()).substr(1))) {
-            Value& value = values_[FoldCase(kContentType)];
-            value.type = kRegSz;
-            value.data = std::move(*type);
-            value.data += '\0';
-            open_ = true;
-            return kRegSuccess;
-        }
-    }
-    return kRegFileNotFound;
 }
 
 std::int32_t RegistryKey::Close() {

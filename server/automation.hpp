@@ -9,7 +9,13 @@
 
 #ifdef _WIN32
 #define NONAMELESSUNION
+#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// MinGW-w64 leaves the unions of the type descriptions nameless even under
+// NONAMELESSUNION; they are named "u" here, as the platform documents them.
+#undef __C89_NAMELESSUNIONNAME
+#define __C89_NAMELESSUNIONNAME u
+#include <ole2.h>
 #include <oaidl.h>
 #include <oleauto.h>
 #include <olectl.h>

@@ -1,0 +1,80 @@
+#!/bin/sh
+# The Windows build under Wine: registers qpmailer.dll in a fresh prefix,
+# reads its type library (embedded, and as registered), runs the VBScript
+# smoke test against a local SMTP server, unregisters, and
+# compares everything printed, and everything the server received, with
+# expected.txt. Wine's cscript exits 0 even when a script fails, so the
+# transcript is the verdict.
+#
+# Usage: tests/windows/run_wine_tests.sh [BUILD_DIR]   (default build/windows)
+set -eu
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-$here/../../build/windows}" && pwd)
+dll="$build/server/qpmailer.dll"
+[ -f "$dll" ] || { echo "no $dll: build with 'cmake --preset windows && cmake --build --preset windows'" >&2; exit 2; }
+
+wine=/usr/lib/wine/wine64
+work=$(mktemp -d)
+export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDLLOVERRIDES="mscoree=" WINEDEBUG=-all
+# A zone with summer time, so that the Date header's offset is checked
+# against the zone's rules (by the server, from the same TZ).
+export TZ=America/New_York
+unset DISPLAY
+server_pid=
+
+cleanup() {
+    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
+    /usr/lib/wine/wineserver64 -k 2>/dev/null || true
+    /usr/lib/wine/wineserver64 -w 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+# The type library reader is built here: one file over the system's own
+# automation library.
+x86_64-w64-mingw32-g++-posix -municode -O1 -static -o "$work/typelib_check.exe" "$here/typelib_check.cpp" \
+    -loleaut32 -lole32 -luuid
+
+"$wine" wineboot -i >/dev/null 2>&1
+
+# The server reads until its standard input closes: a fifo held open here.
+mkfifo "$work/hold"
+/usr/bin/python3 "$here/smtp_recorder.py" "$work/received.txt" <"$work/hold" >"$work/port" 2>"$work/server.log" &
+server_pid=$!
+exec 9>"$work/hold"
+for _ in 1 2 3 4 5 6 7 8 9 10; do [ -s "$work/port" ] && break; sleep 0.5; done
+port=$(head -n 1 "$work/port")
+
+{
+    "$wine" regsvr32 /s "$(winpath "$dll")"
+    echo "register: $?"
+    "$wine" "$(winpath "$work/typelib_check.exe")" "$(winpath "$dll")"
+    "$wine" reg add 'HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\localhost' /v Security /d tls /f >/dev/null
+    "$wine" reg add 'HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\localhost' /v UserName /d someone /f >/dev/null
+    "$wine" reg add 'HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\localhost' /v Password /d secret /f >/dev/null
+    key='HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\127.1'
+    "$wine" reg add "$key" /v UserName /d someone /f >/dev/null
+    "$wine" reg add "$key" /v Password /d secret /f >/dev/null
+    "$wine" reg add "$key" /v AllowPlainTextAuth /d True /f >/dev/null
+    "$wine" cscript //nologo "$(winpath "$here/smoke.vbs")" "$port"
+    "$wine" regsvr32 /u /s "$(winpath "$dll")"
+    echo "unregister: $?"
+    "$wine" cscript //nologo "$(winpath "$here/unregistered.vbs")"
+    exec 9>&-
+    wait "$server_pid" 2>/dev/null || true
+    server_pid=
+    echo "--- received by the server ---"
+    cat "$work/received.txt" 2>/dev/null || true
+} 2>&1 | tr -d '\r' >"$work/actual.txt"
+
+if diff -u "$here/expected.txt" "$work/actual.txt"; then
+    echo "Wine smoke test passed"
+else
+    cp "$work/actual.txt" "$build/wine-transcript.txt"
+    cat "$work/server.log" >&2
+    echo "Wine smoke test FAILED: the transcript (kept as $build/wine-transcript.txt) differs from tests/windows/expected.txt" >&2
+    exit 1
+fi

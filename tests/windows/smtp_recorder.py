@@ -1,0 +1,99 @@
+#!/usr/bin/python3
+"""A local SMTP server for the Windows smoke test: Debian's aiosmtpd on a
+free port of 127.0.0.1. Prints the port on its first line, then writes each
+CRAM-MD5 login and each message it accepts to the file named on the command line (envelope, then
+the data with the lines that change at every run reduced: Message-ID to
+its name, Date to whether it is well-formed and carries the offset that the
+zone named in TZ has at that local time). Runs until standard input closes.
+
+Usage: /usr/bin/python3 smtp_recorder.py LOG
+"""
+
+import base64
+import email.utils
+import hashlib
+import hmac
+import os
+import random
+import re
+import socket
+import sys
+
+import zoneinfo
+
+from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import AuthResult, MISSING
+
+DATE_PATTERN = re.compile(
+    r"^(Mon|Tue|Wed|Thu|Fri|Sat|Sun), \d{2} (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+    r"\d{4} \d{2}:\d{2}:\d{2} [+-]\d{4}$")
+
+
+def date_verdict(text):
+    try:
+        sent = email.utils.parsedate_to_datetime(text)
+    except (TypeError, ValueError):
+        return "(malformed: %s)" % text
+    if not DATE_PATTERN.match(text) or sent.tzinfo is None:
+        return "(malformed: %s)" % text
+    zone = zoneinfo.ZoneInfo(os.environ.get("TZ", "UTC"))
+    expected = sent.replace(tzinfo=None).replace(tzinfo=zone).utcoffset()
+    if sent.utcoffset() != expected:
+        return "(offset %s, the zone says %s: %s)" % (sent.utcoffset(), expected, text)
+    return "(well-formed, with the zone's offset)"
+
+
+class Recorder:
+    def __init__(self, path):
+        self.path = path
+
+    def note(self, line):
+        with open(self.path, "a", encoding="utf-8") as log:
+            log.write(line + "\n")
+
+    # The only login offered, and without TLS: the client's keyed digest is
+    # checked against the password "secret".
+    async def auth_CRAM__MD5(self, server, args):
+        nonce = b"<12345.67890@recorder.example>"
+        answer = await server.challenge_auth(nonce)
+        if answer is MISSING:
+            return AuthResult(success=False, handled=False)
+        user, _, digest = answer.decode("ascii", "replace").partition(" ")
+        good = hmac.compare_digest(digest, hmac.new(b"secret", nonce, hashlib.md5).hexdigest())
+        self.note("AUTH CRAM-MD5 as %s: %s" % (user, "digest matches" if good else "wrong digest " + digest))
+        return AuthResult(success=good, handled=False)
+
+    async def handle_DATA(self, server, session, envelope):
+        lines = ["MAIL FROM: " + envelope.mail_from]
+        lines += ["RCPT TO: " + to for to in envelope.rcpt_tos]
+        for line in envelope.content.decode("utf-8", "replace").split("\r\n"):
+            if line.lower().startswith("message-id:"):
+                line = "Message-ID: (varies)"
+            elif line.lower().startswith("date:"):
+                line = "Date: " + date_verdict(line.split(":", 1)[1].strip())
+            lines.append(line)
+        self.note("\n".join(lines))
+        return "250 Message accepted for delivery"
+
+
+def main():
+    # The controller checks its server by connecting to the port it was
+    # given, so a free port is found first; below 32768, since a script's
+    # Port is a 16-bit integer.
+    for port in random.sample(range(20000, 32000), 50):
+        with socket.socket() as probe:
+            try:
+                probe.bind(("127.0.0.1", port))
+                break
+            except OSError:
+                continue
+    controller = Controller(Recorder(sys.argv[1]), hostname="127.0.0.1", port=port,
+                            auth_require_tls=False, auth_exclude_mechanism=["LOGIN", "PLAIN"])
+    controller.start()
+    print(port, flush=True)
+    sys.stdin.read()
+    controller.stop()
+
+
+if __name__ == "__main__":
+    main()
