@@ -15,26 +15,10 @@ using namespace quillpost::server;
 
 namespace {
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public SingleInterface<ClassFactory, IClassFactory, IID_IClassFactory> {
 public:
-    explicit ClassFactory(const ClassInfo& info) : info_(info) { CountObject(1); }
+    explicit ClassFactory(const ClassInfo& info) : info_(info) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *object = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
         if (!object) return E_POINTER;
         *object = nullptr;
@@ -54,8 +38,8 @@ public:
     }
 
 private:
-    ~ClassFactory() { CountObject(-1); }
-    std::atomic<ULONG> references_{1};
+    friend SingleInterface;
+    ~ClassFactory() = default;
     const ClassInfo& info_;
 };
 

@@ -151,28 +151,10 @@ void StoreResult(VARIANT& value, VARTYPE type, void* out) {
 
 // ---- the enumerator ------------------------------------------------------
 
-class EnumVariant final : public IEnumVARIANT {
+class EnumVariant final : public SingleInterface<EnumVariant, IEnumVARIANT, IID_IEnumVARIANT> {
 public:
     EnumVariant(std::shared_ptr<Enumerator> items, const ClassInfo* itemClass)
-        : items_(std::move(items)), itemClass_(itemClass) {
-        CountObject(1);
-    }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumVARIANT) {
-            *object = static_cast<IEnumVARIANT*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
-    }
+        : items_(std::move(items)), itemClass_(itemClass) {}
     HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* items, ULONG* fetched) override {
         if (!items && count) return E_POINTER;
         ULONG done = 0;
@@ -203,8 +185,8 @@ public:
     }
 
 private:
-    ~EnumVariant() { CountObject(-1); }
-    std::atomic<ULONG> references_{1};
+    friend SingleInterface;
+    ~EnumVariant() = default;
     std::shared_ptr<Enumerator> items_;
     const ClassInfo* itemClass_;
 };

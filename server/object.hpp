@@ -9,6 +9,7 @@
 #include <quillpost/enumerator.hpp>
 #include <quillpost/variant.hpp>
 
+#include <atomic>
 #include <memory>
 
 namespace quillpost::server {
@@ -49,5 +50,35 @@ HRESULT IdsOfNames(const ClassInfo& info, LPOLESTR* names, UINT count, DISPID* i
 void CountObject(int delta);
 void CountLock(int delta);
 bool ModuleIdle();
+
+// IUnknown for an object that hands out one interface besides IUnknown,
+// counted among the live objects for as long as it lives.
+template <class Derived, class Interface, const IID& kInterfaceId>
+class SingleInterface : public Interface {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (!object) return E_POINTER;
+        if (riid == IID_IUnknown || riid == kInterfaceId) {
+            *object = static_cast<Interface*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --references_;
+        if (left == 0) delete static_cast<Derived*>(this);
+        return left;
+    }
+
+protected:
+    SingleInterface() { CountObject(1); }
+    ~SingleInterface() { CountObject(-1); }
+
+private:
+    std::atomic<ULONG> references_{1};
+};
 
 }  // namespace quillpost::server

@@ -22,10 +22,9 @@ BSTR Text(const char* name) {
 
 // The descriptions are made once per type information object and handed out
 // from it; releasing them gives nothing back, the object owns them.
-class TypeInfo final : public ITypeInfo {
+class TypeInfo final : public SingleInterface<TypeInfo, ITypeInfo, IID_ITypeInfo> {
 public:
     explicit TypeInfo(const ClassInfo& info) : info_(info) {
-        CountObject(1);
         const std::size_t count = info.members.size();
         functions_.resize(count);
         elements_.resize(count);
@@ -75,22 +74,6 @@ public:
         attributes_.wMinorVerNum = Library().minorVersion;
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ITypeInfo) {
-            *object = static_cast<ITypeInfo*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
-    }
 
     HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR** attr) override {
         if (!attr) return E_POINTER;
@@ -156,9 +139,8 @@ public:
     void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC*) override {}
 
 private:
-    ~TypeInfo() { CountObject(-1); }
-
-    std::atomic<ULONG> references_{1};
+    friend SingleInterface;
+    ~TypeInfo() = default;
     const ClassInfo& info_;
     TYPEATTR attributes_;
     std::vector<FUNCDESC> functions_;
