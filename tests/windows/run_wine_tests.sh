@@ -1,7 +1,8 @@
 #!/bin/sh
 # The Windows build under Wine: registers qpmailer.dll in a fresh prefix,
 # reads its type library (embedded, and as registered), runs the VBScript
-# smoke test against a local SMTP server, unregisters, and
+# smoke test against a local SMTP server, sends over STARTTLS to a second
+# port of that server (refused, then trusted through a CA file), unregisters, and
 # compares everything printed, and everything the server received, with
 # expected.txt. Wine's cscript exits 0 even when a script fails, so the
 # transcript is the verdict.
@@ -40,13 +41,26 @@ x86_64-w64-mingw32-g++-posix -municode -O1 -static -o "$work/typelib_check.exe" 
 
 "$wine" wineboot -i >/dev/null 2>&1
 
+# A certificate authority of the test's own and a certificate from it for
+# the server named localhost: trusted only through the CA file.
+ssl_() { openssl "$@" >/dev/null 2>&1; }
+ssl_ req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca.key" -out "$work/ca.pem" -days 2 \
+    -subj "/CN=Quillpost Wine Test CA"
+ssl_ req -newkey rsa:2048 -nodes -keyout "$work/server.key" -out "$work/server.csr" -subj "/CN=localhost"
+printf 'subjectAltName=DNS:localhost\nextendedKeyUsage=serverAuth\n' >"$work/server.ext"
+ssl_ x509 -req -in "$work/server.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -CAcreateserial \
+    -out "$work/server.pem" -days 2 -extfile "$work/server.ext"
+
 # The server reads until its standard input closes: a fifo held open here.
+# Its second port requires STARTTLS with the certificate above.
 mkfifo "$work/hold"
-/usr/bin/python3 "$here/smtp_recorder.py" "$work/received.txt" <"$work/hold" >"$work/port" 2>"$work/server.log" &
+/usr/bin/python3 "$here/smtp_recorder.py" "$work/received.txt" "$work/server.pem" "$work/server.key" \
+    <"$work/hold" >"$work/port" 2>"$work/server.log" &
 server_pid=$!
 exec 9>"$work/hold"
-for _ in 1 2 3 4 5 6 7 8 9 10; do [ -s "$work/port" ] && break; sleep 0.5; done
-port=$(head -n 1 "$work/port")
+for _ in 1 2 3 4 5 6 7 8 9 10; do [ "$(wc -l <"$work/port")" -ge 2 ] && break; sleep 0.5; done
+port=$(sed -n 1p "$work/port")
+tls_port=$(sed -n 2p "$work/port")
 
 {
     "$wine" regsvr32 /s "$(winpath "$dll")"
@@ -60,6 +74,12 @@ port=$(head -n 1 "$work/port")
     "$wine" reg add "$key" /v Password /d secret /f >/dev/null
     "$wine" reg add "$key" /v AllowPlainTextAuth /d True /f >/dev/null
     "$wine" cscript //nologo "$(winpath "$here/smoke.vbs")" "$port"
+    # STARTTLS through localhost's key: refused while the test's CA is
+    # known to nobody, accepted once the key names the CA file.
+    "$wine" reg add 'HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\localhost' /v Security /d starttls /f >/dev/null
+    "$wine" cscript //nologo "$(winpath "$here/starttls.vbs")" "$tls_port" "without the CA file"
+    "$wine" reg add 'HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\localhost' /v CAFile /d "$(winpath "$work/ca.pem")" /f >/dev/null
+    "$wine" cscript //nologo "$(winpath "$here/starttls.vbs")" "$tls_port" "with the CA file"
     "$wine" regsvr32 /u /s "$(winpath "$dll")"
     echo "unregister: $?"
     "$wine" cscript //nologo "$(winpath "$here/unregistered.vbs")"

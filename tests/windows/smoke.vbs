@@ -83,7 +83,8 @@ refused.send
 WScript.Echo "refused: " & Err.Number & " " & Err.Description & " (from " & Err.Source & ")"
 Err.Clear
 
-' The server's key asks for TLS, which this build does not have.
+' The server's key asks for TLS from the first byte, which this server does
+' not speak: its plain greeting ends the handshake.
 Dim guarded
 Set guarded = CreateObject("Quillpost.Message")
 guarded.Server = "localhost"

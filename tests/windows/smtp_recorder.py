@@ -6,7 +6,12 @@ the data with the lines that change at every run reduced: Message-ID to
 its name, Date to whether it is well-formed and carries the offset that the
 zone named in TZ has at that local time). Runs until standard input closes.
 
-Usage: /usr/bin/python3 smtp_recorder.py LOG
+Given a server certificate and its key, a second server on another free port
+requires STARTTLS with that certificate; its port is printed on the second
+line, and each message it accepts is logged after a line that tells whether
+it came over TLS 1.2 or later. It offers the same login, after STARTTLS.
+
+Usage: /usr/bin/python3 smtp_recorder.py LOG [CERTIFICATE KEY]
 """
 
 import base64
@@ -17,6 +22,7 @@ import os
 import random
 import re
 import socket
+import ssl
 import sys
 
 import zoneinfo
@@ -64,7 +70,11 @@ class Recorder:
         return AuthResult(success=good, handled=False)
 
     async def handle_DATA(self, server, session, envelope):
-        lines = ["MAIL FROM: " + envelope.mail_from]
+        lines = []
+        if session.ssl is not None:
+            version = (session.ssl.get("cipher") or (None, None))[1]
+            lines.append("STARTTLS: " + ("TLS 1.2 or later" if version in ("TLSv1.2", "TLSv1.3") else str(version)))
+        lines.append("MAIL FROM: " + envelope.mail_from)
         lines += ["RCPT TO: " + to for to in envelope.rcpt_tos]
         for line in envelope.content.decode("utf-8", "replace").split("\r\n"):
             if line.lower().startswith("message-id:"):
@@ -76,23 +86,42 @@ class Recorder:
         return "250 Message accepted for delivery"
 
 
-def main():
+def free_port(taken=()):
     # The controller checks its server by connecting to the port it was
     # given, so a free port is found first; below 32768, since a script's
     # Port is a 16-bit integer.
     for port in random.sample(range(20000, 32000), 50):
+        if port in taken:
+            continue
         with socket.socket() as probe:
             try:
                 probe.bind(("127.0.0.1", port))
-                break
+                return port
             except OSError:
                 continue
-    controller = Controller(Recorder(sys.argv[1]), hostname="127.0.0.1", port=port,
-                            auth_require_tls=False, auth_exclude_mechanism=["LOGIN", "PLAIN"])
-    controller.start()
-    print(port, flush=True)
+    raise OSError("no free port")
+
+
+def main():
+    recorder = Recorder(sys.argv[1])
+    port = free_port()
+    controllers = [Controller(recorder, hostname="127.0.0.1", port=port,
+                              auth_require_tls=False, auth_exclude_mechanism=["LOGIN", "PLAIN"])]
+    ports = [port]
+    if len(sys.argv) > 3:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(sys.argv[2], sys.argv[3])
+        ports.append(free_port(ports))
+        controllers.append(Controller(recorder, hostname="127.0.0.1", port=ports[-1],
+                                      tls_context=context, require_starttls=True,
+                                      auth_exclude_mechanism=["LOGIN", "PLAIN"]))
+    for controller in controllers:
+        controller.start()
+    for port in ports:
+        print(port, flush=True)
     sys.stdin.read()
-    controller.stop()
+    for controller in controllers:
+        controller.stop()
 
 
 if __name__ == "__main__":
