@@ -41,26 +41,30 @@ x86_64-w64-mingw32-g++-posix -municode -O1 -static -o "$work/typelib_check.exe" 
 
 "$wine" wineboot -i >/dev/null 2>&1
 
-# A certificate authority of the test's own and a certificate from it for
-# the server named localhost: trusted only through the CA file.
+# A certificate authority of the test's own, trusted only through the CA
+# file, and two certificates from it: one for the server named localhost,
+# one for another name.
 ssl_() { openssl "$@" >/dev/null 2>&1; }
 ssl_ req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca.key" -out "$work/ca.pem" -days 2 \
     -subj "/CN=Quillpost Wine Test CA"
-ssl_ req -newkey rsa:2048 -nodes -keyout "$work/server.key" -out "$work/server.csr" -subj "/CN=localhost"
-printf 'subjectAltName=DNS:localhost\nextendedKeyUsage=serverAuth\n' >"$work/server.ext"
-ssl_ x509 -req -in "$work/server.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -CAcreateserial \
-    -out "$work/server.pem" -days 2 -extfile "$work/server.ext"
+for name in localhost wrong.example; do
+    ssl_ req -newkey rsa:2048 -nodes -keyout "$work/$name.key" -out "$work/$name.csr" -subj "/CN=$name"
+    printf 'subjectAltName=DNS:%s\nextendedKeyUsage=serverAuth\n' "$name" >"$work/$name.ext"
+    ssl_ x509 -req -in "$work/$name.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -CAcreateserial \
+        -out "$work/$name.pem" -days 2 -extfile "$work/$name.ext"
+done
 
 # The server reads until its standard input closes: a fifo held open here.
-# Its second port requires STARTTLS with the certificate above.
+# Its second and third ports require STARTTLS with the certificates above.
 mkfifo "$work/hold"
-/usr/bin/python3 "$here/smtp_recorder.py" "$work/received.txt" "$work/server.pem" "$work/server.key" \
-    <"$work/hold" >"$work/port" 2>"$work/server.log" &
+/usr/bin/python3 "$here/smtp_recorder.py" "$work/received.txt" "$work/localhost.pem" "$work/localhost.key" \
+    "$work/wrong.example.pem" "$work/wrong.example.key" <"$work/hold" >"$work/port" 2>"$work/server.log" &
 server_pid=$!
 exec 9>"$work/hold"
-for _ in 1 2 3 4 5 6 7 8 9 10; do [ "$(wc -l <"$work/port")" -ge 2 ] && break; sleep 0.5; done
+for _ in 1 2 3 4 5 6 7 8 9 10; do [ "$(wc -l <"$work/port")" -ge 3 ] && break; sleep 0.5; done
 port=$(sed -n 1p "$work/port")
 tls_port=$(sed -n 2p "$work/port")
+wrong_port=$(sed -n 3p "$work/port")
 
 {
     "$wine" regsvr32 /s "$(winpath "$dll")"
@@ -77,9 +81,13 @@ tls_port=$(sed -n 2p "$work/port")
     # STARTTLS through localhost's key: refused while the test's CA is
     # known to nobody, accepted once the key names the CA file.
     "$wine" reg add 'HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\localhost' /v Security /d starttls /f >/dev/null
-    "$wine" cscript //nologo "$(winpath "$here/starttls.vbs")" "$tls_port" "without the CA file"
+    "$wine" cscript //nologo "$(winpath "$here/starttls.vbs")" "$tls_port" "without the CA file" 1
     "$wine" reg add 'HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\localhost' /v CAFile /d "$(winpath "$work/ca.pem")" /f >/dev/null
-    "$wine" cscript //nologo "$(winpath "$here/starttls.vbs")" "$tls_port" "with the CA file"
+    "$wine" cscript //nologo "$(winpath "$here/starttls.vbs")" "$tls_port" "with the CA file" 1
+    # Some 130 KB: many records each way of the sealing.
+    "$wine" cscript //nologo "$(winpath "$here/starttls.vbs")" "$tls_port" "of a large message" 2000
+    # A certificate from the trusted CA, but for another name.
+    "$wine" cscript //nologo "$(winpath "$here/starttls.vbs")" "$wrong_port" "to a server of another name" 1
     "$wine" regsvr32 /u /s "$(winpath "$dll")"
     echo "unregister: $?"
     "$wine" cscript //nologo "$(winpath "$here/unregistered.vbs")"

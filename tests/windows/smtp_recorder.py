@@ -6,12 +6,15 @@ the data with the lines that change at every run reduced: Message-ID to
 its name, Date to whether it is well-formed and carries the offset that the
 zone named in TZ has at that local time). Runs until standard input closes.
 
-Given a server certificate and its key, a second server on another free port
-requires STARTTLS with that certificate; its port is printed on the second
-line, and each message it accepts is logged after a line that tells whether
-it came over TLS 1.2 or later. It offers the same login, after STARTTLS.
+Each pair of a server certificate and its key starts one more server, on a
+free port of its own, that requires STARTTLS with that certificate; the
+ports are printed on the following lines, in the order of the pairs. Each
+message such a server accepts is logged after a line that tells whether it
+came over TLS 1.2 or later; it offers the same login, after STARTTLS. A run
+of identical lines (not empty) in a message is logged as the line and its count, so that
+a large message stays a short record.
 
-Usage: /usr/bin/python3 smtp_recorder.py LOG [CERTIFICATE KEY]
+Usage: /usr/bin/python3 smtp_recorder.py LOG [CERTIFICATE KEY]...
 """
 
 import base64
@@ -75,13 +78,22 @@ class Recorder:
             version = (session.ssl.get("cipher") or (None, None))[1]
             lines.append("STARTTLS: " + ("TLS 1.2 or later" if version in ("TLSv1.2", "TLSv1.3") else str(version)))
         lines.append("MAIL FROM: " + envelope.mail_from)
+        repeats = 0
         lines += ["RCPT TO: " + to for to in envelope.rcpt_tos]
         for line in envelope.content.decode("utf-8", "replace").split("\r\n"):
             if line.lower().startswith("message-id:"):
                 line = "Message-ID: (varies)"
             elif line.lower().startswith("date:"):
                 line = "Date: " + date_verdict(line.split(":", 1)[1].strip())
+            if line and line == lines[-1]:
+                repeats += 1
+                continue
+            if repeats:
+                lines.append("(the line above %d more times)" % repeats)
+                repeats = 0
             lines.append(line)
+        if repeats:
+            lines.append("(the line above %d more times)" % repeats)
         self.note("\n".join(lines))
         return "250 Message accepted for delivery"
 
@@ -108,9 +120,9 @@ def main():
     controllers = [Controller(recorder, hostname="127.0.0.1", port=port,
                               auth_require_tls=False, auth_exclude_mechanism=["LOGIN", "PLAIN"])]
     ports = [port]
-    if len(sys.argv) > 3:
+    for certificate, key in zip(sys.argv[2::2], sys.argv[3::2]):
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-        context.load_cert_chain(sys.argv[2], sys.argv[3])
+        context.load_cert_chain(certificate, key)
         ports.append(free_port(ports))
         controllers.append(Controller(recorder, hostname="127.0.0.1", port=ports[-1],
                                       tls_context=context, require_starttls=True,
