@@ -1,4 +1,5 @@
 #include "transport/comm.hpp"
+#include "transport/comm_system.hpp"
 
 #include "transport/wsksock.hpp"
 
@@ -27,18 +28,11 @@ namespace {
 constexpr std::int32_t kWouldBlock = 10035;
 constexpr std::int32_t kReceiveBuffer = 2048;
 
-// Raises the recorded socket error of `operation`: its code and text, or
-// 9999 naming the operation when no code was recorded; when `named`, the
-// description begins with the operation's name.
-[[noreturn]] void RaiseSocketError(std::int32_t code, std::string_view operation, bool named = false) {
-    throw SocketError(code, operation, named);
-}
-
 // One readiness check of `fd` for reading or writing, bounded by `seconds`:
 // 1 when ready, 0 when the time passed, -1 with the error recorded. Handles
 // that select cannot hold (FD_SETSIZE and above) are asked through poll,
 // which answers the same question.
-int WaitReady(std::int32_t fd, bool forWrite, std::int16_t seconds) {
+int WaitReadyImpl(std::int32_t fd, bool forWrite, std::int16_t seconds) {
     // Windows Sockets refuses a readiness check of anything but a socket;
     // select here would wait on a file, or on some platforms pass over a
     // closed handle in silence, so the handle is looked at first.
@@ -199,7 +193,7 @@ bool ConnectTo(int& fd, const Endpoint& target, float timeOut) {
 // Resolve, then try every address in turn until one connects: a relay name
 // with several addresses fails over to the next. `conn` holds the connected
 // socket; on failure the last attempt's code stays recorded.
-bool Connect(std::int32_t& conn, const std::string& host, std::int16_t port, float timeOut) {
+bool ConnectImpl(std::int32_t& conn, const std::string& host, std::int16_t port, float timeOut) {
     const std::vector<Endpoint> addresses = ResolveAddresses(host, port);
     for (const Endpoint& target : addresses) {
         int fd = -1;
@@ -231,61 +225,6 @@ ssize_t SendOnce(std::int32_t conn, const char* data, std::size_t size) {
 }
 
 }  // namespace
-
-void CommOpen(std::int32_t& conn, const std::string& host, std::int16_t port, float timeOut) {
-    conn = -1;
-    std::int32_t code = SocketStartup();
-    const bool started = code == 0;
-    if (started) {
-        if (Connect(conn, host, port, timeOut)) return;
-        code = LastSocketError();
-    }
-    // Everything that the open acquired is released before the error leaves.
-    if (conn != -1) {
-        ::close(conn);
-        conn = -1;
-    }
-    if (started) SocketCleanup();
-    RaiseSocketError(code, "CommOpen");
-}
-
-void CommClose(std::int32_t& conn) {
-    ::close(conn);
-    SocketCleanup();
-}
-
-void CommTrace(std::string_view line, TraceSink* trace) {
-    if (trace != nullptr) trace->TraceLine(line);
-}
-
-void CommWaitForData(std::int32_t& conn, std::int16_t seconds, TraceSink* trace) {
-    try {
-        if (trace != nullptr)
-            CommTrace("+ CommWaitForData called with mvarConn = " + std::to_string(conn), trace);
-        CommTrace("+ Calling WSASelect", trace);
-        const int result = WaitReady(conn, false, seconds);
-        const std::int32_t code = result == -1 ? LastSocketError() : 0;
-        if (trace != nullptr)
-            CommTrace("+ Returned from WSASelect with " + std::to_string(result), trace);
-        if (result != -1) return;
-
-        if (trace != nullptr)
-            CommTrace("+ Error " + std::to_string(code) + " while calling WSASelect", trace);
-        const std::string text(SocketErrorText(code));
-        if (trace != nullptr) CommTrace("+ Retrieved error description: " + text, trace);
-        RaiseSocketError(code, "CommWaitForData");
-    } catch (const Error& error) {
-        if (trace != nullptr)
-            CommTrace("+ Exception raised: " + std::to_string(error.number()), trace);
-        throw Error(error.number(), "CommWaitForData: " + error.description());
-    }
-}
-
-std::int32_t CommWaitToSend(std::int32_t& conn, std::int16_t seconds) {
-    const int result = WaitReady(conn, true, seconds);
-    if (result == -1) RaiseSocketError(LastSocketError(), "CommWaitToSend");
-    return result;
-}
 
 std::int32_t CommBytesReceived(std::int32_t& conn) {
     int count = 0;
@@ -343,24 +282,16 @@ std::size_t CommSendSome(std::int32_t& conn, std::string_view text) {
     RaiseSocketError(code, "CommSendData");
 }
 
-bool CommSendData(std::int32_t& conn, std::string_view text, const RestRefusedHook& restRefused) {
-    if (text.empty()) return true;
-    std::size_t put = CommSendSome(conn, text);
-    if (put == 0) return false;
+namespace comm_system {
 
-    // Part of the text has gone: the rest must follow, since the caller would
-    // otherwise send the whole text a second time.
-    text.remove_prefix(put);
-    while (!text.empty()) {
-        put = CommSendSome(conn, text);
-        if (put > 0) {
-            text.remove_prefix(put);
-            continue;
-        }
-        if (restRefused) restRefused();
-        CommWaitToSend(conn, 1);
-    }
-    return true;
+int WaitReady(std::int32_t conn, bool forWrite, std::int16_t seconds) { return WaitReadyImpl(conn, forWrite, seconds); }
+
+bool Connect(std::int32_t& conn, const std::string& host, std::int16_t port, float timeOut) {
+    return ConnectImpl(conn, host, port, timeOut);
 }
+
+void CloseSocket(std::int32_t conn) noexcept { ::close(conn); }
+
+}  // namespace comm_system
 
 }  // namespace quillpost

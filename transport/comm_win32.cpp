@@ -2,6 +2,7 @@
 // which fits the 32-bit number (-1: no connection); error codes come from
 // WSAGetLastError and are already the table's.
 #include "transport/comm.hpp"
+#include "transport/comm_system.hpp"
 
 #include "transport/wsksock.hpp"
 
@@ -27,13 +28,9 @@ SOCKET Handle(std::int32_t conn) { return static_cast<SOCKET>(static_cast<std::i
 
 void RecordLast() { RecordSocketError(::WSAGetLastError()); }
 
-[[noreturn]] void RaiseSocketError(std::int32_t code, std::string_view operation, bool named = false) {
-    throw SocketError(code, operation, named);
-}
-
 // One readiness check of `conn` for reading or writing, bounded by `seconds`:
 // 1 when ready, 0 when the time passed, -1 with the error recorded.
-int WaitReady(std::int32_t conn, bool forWrite, std::int16_t seconds) {
+int WaitReadyImpl(std::int32_t conn, bool forWrite, std::int16_t seconds) {
     // select refuses anything but a socket with 10038; the look first gives
     // that code for -1 as well.
     int type = 0;
@@ -162,7 +159,7 @@ bool ConnectTo(SOCKET& socket, const Endpoint& target, float timeOut) {
     return true;
 }
 
-bool Connect(std::int32_t& conn, const std::string& host, std::int16_t port, float timeOut) {
+bool ConnectImpl(std::int32_t& conn, const std::string& host, std::int16_t port, float timeOut) {
     const std::vector<Endpoint> addresses = ResolveAddresses(host, port);
     for (const Endpoint& target : addresses) {
         SOCKET socket = INVALID_SOCKET;
@@ -189,60 +186,6 @@ int SendOnce(std::int32_t conn, const char* data, std::size_t size) {
 }
 
 }  // namespace
-
-void CommOpen(std::int32_t& conn, const std::string& host, std::int16_t port, float timeOut) {
-    conn = -1;
-    std::int32_t code = SocketStartup();
-    const bool started = code == 0;
-    if (started) {
-        if (Connect(conn, host, port, timeOut)) return;
-        code = LastSocketError();
-    }
-    if (conn != -1) {
-        ::closesocket(Handle(conn));
-        conn = -1;
-    }
-    if (started) SocketCleanup();
-    RaiseSocketError(code, "CommOpen");
-}
-
-void CommClose(std::int32_t& conn) {
-    ::closesocket(Handle(conn));
-    SocketCleanup();
-}
-
-void CommTrace(std::string_view line, TraceSink* trace) {
-    if (trace != nullptr) trace->TraceLine(line);
-}
-
-void CommWaitForData(std::int32_t& conn, std::int16_t seconds, TraceSink* trace) {
-    try {
-        if (trace != nullptr)
-            CommTrace("+ CommWaitForData called with mvarConn = " + std::to_string(conn), trace);
-        CommTrace("+ Calling WSASelect", trace);
-        const int result = WaitReady(conn, false, seconds);
-        const std::int32_t code = result == -1 ? LastSocketError() : 0;
-        if (trace != nullptr)
-            CommTrace("+ Returned from WSASelect with " + std::to_string(result), trace);
-        if (result != -1) return;
-
-        if (trace != nullptr)
-            CommTrace("+ Error " + std::to_string(code) + " while calling WSASelect", trace);
-        const std::string text(SocketErrorText(code));
-        if (trace != nullptr) CommTrace("+ Retrieved error description: " + text, trace);
-        RaiseSocketError(code, "CommWaitForData");
-    } catch (const Error& error) {
-        if (trace != nullptr)
-            CommTrace("+ Exception raised: " + std::to_string(error.number()), trace);
-        throw Error(error.number(), "CommWaitForData: " + error.description());
-    }
-}
-
-std::int32_t CommWaitToSend(std::int32_t& conn, std::int16_t seconds) {
-    const int result = WaitReady(conn, true, seconds);
-    if (result == -1) RaiseSocketError(LastSocketError(), "CommWaitToSend");
-    return result;
-}
 
 std::int32_t CommBytesReceived(std::int32_t& conn) {
     u_long count = 0;
@@ -295,24 +238,16 @@ std::size_t CommSendSome(std::int32_t& conn, std::string_view text) {
     RaiseSocketError(code, "CommSendData");
 }
 
-bool CommSendData(std::int32_t& conn, std::string_view text, const RestRefusedHook& restRefused) {
-    if (text.empty()) return true;
-    std::size_t put = CommSendSome(conn, text);
-    if (put == 0) return false;
+namespace comm_system {
 
-    // Part of the text has gone: the rest must follow, since the caller would
-    // otherwise send the whole text a second time.
-    text.remove_prefix(put);
-    while (!text.empty()) {
-        put = CommSendSome(conn, text);
-        if (put > 0) {
-            text.remove_prefix(put);
-            continue;
-        }
-        if (restRefused) restRefused();
-        CommWaitToSend(conn, 1);
-    }
-    return true;
+int WaitReady(std::int32_t conn, bool forWrite, std::int16_t seconds) { return WaitReadyImpl(conn, forWrite, seconds); }
+
+bool Connect(std::int32_t& conn, const std::string& host, std::int16_t port, float timeOut) {
+    return ConnectImpl(conn, host, port, timeOut);
 }
+
+void CloseSocket(std::int32_t conn) noexcept { ::closesocket(Handle(conn)); }
+
+}  // namespace comm_system
 
 }  // namespace quillpost
