@@ -54,6 +54,9 @@ private:
 // disk when the buffer fills, on Flush and on Close; the destructor closes.
 class AppendFile {
 public:
+    // Lines are gathered up to this size before they are written.
+    static constexpr std::size_t kBuffer = 64 * 1024;
+
     // Opens `path` for appending, created when missing, without waiting. A
     // regular file, a character device (a terminal, /dev/null) or a pipe
     // that has a reader; anything else is refused with 75.

@@ -12,7 +12,6 @@ namespace quillpost {
 
 namespace {
 
-constexpr std::size_t kAppendBuffer = 64 * 1024;
 
 bool ParentFolderExists(const std::string& path) {
     const auto slash = path.find_last_of('/');
@@ -123,18 +122,9 @@ std::size_t InputFile::ReadSome(std::span<std::uint8_t> buffer) {
     }
 }
 
-void InputFile::ReadExactly(std::span<std::uint8_t> buffer) {
-    std::size_t done = 0;
-    while (done < buffer.size()) {
-        const std::size_t got = ReadSome(buffer.subspan(done));
-        if (got == 0) raise(Err::DeviceIOError);  // the file shrank under us
-        done += got;
-    }
-}
-
 AppendFile::AppendFile(const std::string& path)
     : fd_(OpenFile(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, Others::DevicesAndPipes)) {
-    buffer_.reserve(kAppendBuffer);
+    buffer_.reserve(kBuffer);
 }
 
 AppendFile::~AppendFile() {
@@ -145,32 +135,6 @@ AppendFile::~AppendFile() {
         // A destructor cannot report; Close() is the way to learn of it.
     }
     ::close(fd_);
-}
-
-void AppendFile::WriteLine(std::string_view text) {
-    if (buffer_.size() + text.size() + 2 > kAppendBuffer) {
-        Flush();
-        if (text.size() + 2 > kAppendBuffer) {
-            WriteAll(text.data(), text.size());
-            WriteAll("\r\n", 2);
-            return;
-        }
-    }
-    buffer_.append(text);
-    buffer_.append("\r\n", 2);
-}
-
-void AppendFile::Flush() {
-    if (buffer_.empty()) return;
-    // The buffer is emptied whatever happens, so a failed write is reported
-    // once; it keeps its capacity for the next lines.
-    try {
-        WriteAll(buffer_.data(), buffer_.size());
-    } catch (...) {
-        buffer_.clear();
-        throw;
-    }
-    buffer_.clear();
 }
 
 void AppendFile::Close() {

@@ -18,7 +18,6 @@ namespace quillpost {
 
 namespace {
 
-constexpr std::size_t kAppendBuffer = 64 * 1024;
 // The C library reads and writes at most this much in one call.
 constexpr unsigned kLargestTransfer = 1u << 30;
 
@@ -132,18 +131,9 @@ std::size_t InputFile::ReadSome(std::span<std::uint8_t> buffer) {
     return static_cast<std::size_t>(got);
 }
 
-void InputFile::ReadExactly(std::span<std::uint8_t> buffer) {
-    std::size_t done = 0;
-    while (done < buffer.size()) {
-        const std::size_t got = ReadSome(buffer.subspan(done));
-        if (got == 0) raise(Err::DeviceIOError);  // the file shrank under us
-        done += got;
-    }
-}
-
 AppendFile::AppendFile(const std::string& path)
     : fd_(OpenFile(path, _O_WRONLY | _O_CREAT | _O_APPEND, Others::DevicesAndPipes)) {
-    buffer_.reserve(kAppendBuffer);
+    buffer_.reserve(kBuffer);
 }
 
 AppendFile::~AppendFile() {
@@ -154,30 +144,6 @@ AppendFile::~AppendFile() {
         // A destructor cannot report; Close() is the way to learn of it.
     }
     ::_close(fd_);
-}
-
-void AppendFile::WriteLine(std::string_view text) {
-    if (buffer_.size() + text.size() + 2 > kAppendBuffer) {
-        Flush();
-        if (text.size() + 2 > kAppendBuffer) {
-            WriteAll(text.data(), text.size());
-            WriteAll("\r\n", 2);
-            return;
-        }
-    }
-    buffer_.append(text);
-    buffer_.append("\r\n", 2);
-}
-
-void AppendFile::Flush() {
-    if (buffer_.empty()) return;
-    try {
-        WriteAll(buffer_.data(), buffer_.size());
-    } catch (...) {
-        buffer_.clear();
-        throw;
-    }
-    buffer_.clear();
 }
 
 void AppendFile::Close() {
