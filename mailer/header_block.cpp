@@ -58,7 +58,11 @@ std::string TextHeaderLine(std::string_view name, std::string_view value) {
 }
 
 std::string Mailbox(std::string_view name, std::string_view address, std::size_t column) {
-    const std::string angled = "<" + std::string(address) + ">";
+    std::string angled;
+    angled.reserve(address.size() + 2);
+    angled += '<';
+    angled += address;
+    angled += '>';
     if (IsAscii(name)) return FormatAddress(name) + angled;
     std::string out = EncodeWords(name, column);
     // The blank, the address and a comma that may follow it.
