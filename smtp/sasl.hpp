@@ -1,6 +1,8 @@
 // The pieces of the login mechanisms (RFC 4954) that are not SMTP itself.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,5 +14,9 @@ std::string Base64Text(std::string_view text);
 // RFC 2195: the keyed MD5 digest of the server's challenge, in lower-case
 // hexadecimal.
 std::string HmacMd5Hex(std::string_view key, std::string_view challenge);
+
+// The keyed MD5 digest itself, from the system's cryptography (one file per
+// library: sasl_openssl.cpp, sasl_win32.cpp).
+std::array<std::uint8_t, 16> HmacMd5(std::string_view key, std::string_view challenge);
 
 }  // namespace quillpost
