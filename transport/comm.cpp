@@ -69,6 +69,16 @@ std::int32_t CommWaitToSend(std::int32_t& conn, std::int16_t seconds) {
     return result;
 }
 
+std::size_t CommSendSome(std::int32_t& conn, std::string_view text) {
+    constexpr std::int32_t kWouldBlock = 10035;
+    if (text.empty()) return 0;
+    const std::int64_t put = comm_system::Send(conn, text);
+    if (put >= 0) return static_cast<std::size_t>(put);
+    const std::int32_t code = LastSocketError();
+    if (code == kWouldBlock) return 0;
+    RaiseSocketError(code, "CommSendData");
+}
+
 bool CommSendData(std::int32_t& conn, std::string_view text, const RestRefusedHook& restRefused) {
     if (text.empty()) return true;
     std::size_t put = CommSendSome(conn, text);

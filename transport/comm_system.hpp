@@ -20,6 +20,10 @@ int WaitReady(std::int32_t conn, bool forWrite, std::int16_t seconds);
 // `conn` then holds the socket if one was made.
 bool Connect(std::int32_t& conn, const std::string& host, std::int16_t port, float timeOut);
 
+// One send of as much of `text` as the socket takes now: the count, or -1
+// with the error recorded (10035 when it would block).
+std::int64_t Send(std::int32_t conn, std::string_view text);
+
 // Closes the socket; never raises.
 void CloseSocket(std::int32_t conn) noexcept;
 

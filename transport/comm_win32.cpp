@@ -229,15 +229,6 @@ void CommGetData(std::int32_t& conn, std::string& text, std::int32_t maximum) {
     RaiseSocketError(code, "CommGetData", true);
 }
 
-std::size_t CommSendSome(std::int32_t& conn, std::string_view text) {
-    if (text.empty()) return 0;
-    const int put = SendOnce(conn, text.data(), text.size());
-    if (put >= 0) return static_cast<std::size_t>(put);
-    const std::int32_t code = LastSocketError();
-    if (code == kWouldBlock) return 0;
-    RaiseSocketError(code, "CommSendData");
-}
-
 namespace comm_system {
 
 int WaitReady(std::int32_t conn, bool forWrite, std::int16_t seconds) { return WaitReadyImpl(conn, forWrite, seconds); }
@@ -245,6 +236,8 @@ int WaitReady(std::int32_t conn, bool forWrite, std::int16_t seconds) { return W
 bool Connect(std::int32_t& conn, const std::string& host, std::int16_t port, float timeOut) {
     return ConnectImpl(conn, host, port, timeOut);
 }
+
+std::int64_t Send(std::int32_t conn, std::string_view text) { return SendOnce(conn, text.data(), text.size()); }
 
 void CloseSocket(std::int32_t conn) noexcept { ::closesocket(Handle(conn)); }
 
