@@ -1,6 +1,6 @@
 #include "uninstall/hooks.hpp"
 
-#include "uninstall/directory_service.hpp"
+#include "uninstall/machine_directory.hpp"
 #include "uninstall/removal.hpp"
 
 std::int32_t UNINST_CALL UninstInitialize(std::uint32_t, std::uint32_t, std::uint32_t) noexcept {
@@ -9,7 +9,9 @@ std::int32_t UNINST_CALL UninstInitialize(std::uint32_t, std::uint32_t, std::uin
 
 std::int32_t UNINST_CALL UninstUnInitialize(std::uint32_t, std::uint32_t, std::uint32_t) noexcept {
     // The run owns everything for the length of the call; nothing is kept
-    // from one call to the next.
-    quillpost::uninst::NoWebServerDirectory service;
-    return quillpost::uninst::RunRemoval(service);
+    // from one call to the next. The service outlives the run, so that it is
+    // torn down only after the run has given back every reference.
+    const auto service = quillpost::uninst::MachineDirectory();
+    if (!service) return 0;
+    return quillpost::uninst::RunRemoval(*service);
 }
