@@ -63,6 +63,10 @@ std::string Shown(BSTR text) {
 // The status of a rejected put and the thread's error information.
 void ShowError(const char* step, HRESULT hr) {
     std::printf("%s: 0x%08lX", step, Hex(hr));
+    if (SUCCEEDED(hr)) {
+        std::printf(" accepted\n");
+        return;
+    }
     Ref<IErrorInfo> info;
     if (GetErrorInfo(0, info.out()) != S_OK || !info.get()) {
         std::printf(" no error information\n");
