@@ -19,6 +19,7 @@
 #include <oaidl.h>
 #include <oleauto.h>
 #include <olectl.h>
+#include <dispex.h>
 #else
 
 #include <cstddef>
@@ -386,6 +387,13 @@ struct IDispatch : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags,
                                              DISPPARAMS* params, VARIANT* result,
                                              EXCEPINFO* exception, UINT* argError) = 0;
+};
+
+// The extended dispatch interface of script engines' own objects; only its
+// name lookup is used here, so only the slots up to it are declared.
+inline constexpr DWORD fdexNameCaseInsensitive = 0x00000008;
+struct IDispatchEx : IDispatch {
+    virtual HRESULT STDMETHODCALLTYPE GetDispID(BSTR name, DWORD flags, DISPID* id) = 0;
 };
 
 struct IEnumVARIANT : IUnknown {

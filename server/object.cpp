@@ -193,6 +193,10 @@ private:
 
 // ---- objects handed in by clients ---------------------------------------
 
+// The extended dispatch interface's identifier, which not every tool chain's
+// libraries carry.
+constexpr IID kDispatchExIid = {0xA6EF9860, 0xC720, 0x11D0, {0x93, 0x37, 0x00, 0xA0, 0xC9, 0x0D, 0xCA, 0xA9}};
+
 class Foreign final : public Dispatch {
 public:
     explicit Foreign(IDispatch* object) : object_(object) { object_->AddRef(); }
@@ -208,7 +212,8 @@ public:
         OleText wide = Utf8ToUtf16(name);
         LPOLESTR names[] = {wide.data()};
         DISPID id = DISPID_UNKNOWN;
-        if (FAILED(object_->GetIDsOfNames(IID_NULL, names, 1, 0x409, &id))) raise(Err::NoSuchMember);
+        if (FAILED(object_->GetIDsOfNames(IID_NULL, names, 1, 0x409, &id)) && !FindThroughExtendedDispatch(wide, id))
+            raise(Err::NoSuchMember);
         const WORD flags = kind == CallKind::PropertyPut   ? DISPATCH_PROPERTYPUT
                            : kind == CallKind::PropertyGet ? DISPATCH_PROPERTYGET | DISPATCH_METHOD
                                                            : DISPATCH_METHOD;
@@ -216,6 +221,19 @@ public:
     }
 
 private:
+    // A script engine's own objects (a page's context written as a script
+    // class, say) may answer names only through the extended interface.
+    bool FindThroughExtendedDispatch(const OleText& name, DISPID& id) {
+        IDispatchEx* extended = nullptr;
+        if (FAILED(object_->QueryInterface(kDispatchExIid, reinterpret_cast<void**>(&extended))) || !extended)
+            return false;
+        BSTR text = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+        const HRESULT hr = text ? extended->GetDispID(text, fdexNameCaseInsensitive, &id) : E_OUTOFMEMORY;
+        SysFreeString(text);
+        extended->Release();
+        return SUCCEEDED(hr);
+    }
+
     Variant Call(DISPID id, WORD flags, std::span<const Variant> args, std::string_view name) {
         std::vector<VARIANT> raw(args.size());
         struct Cleanup {

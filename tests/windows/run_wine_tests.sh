@@ -1,11 +1,13 @@
 #!/bin/sh
 # The Windows build under Wine: registers qpmailer.dll in a fresh prefix,
-# reads its type library (embedded, and as registered), runs the VBScript
-# smoke test against a local SMTP server, sends over STARTTLS to a second
-# port of that server (refused, then trusted through a CA file), unregisters, and
-# compares everything printed, and everything the server received, with
-# expected.txt. Wine's cscript exits 0 even when a script fails, so the
-# transcript is the verdict.
+# reads its type library (embedded, and as registered), drives the object
+# model from VBScript and from an early-bound C++ client, sends to a local
+# SMTP server (plainly, after a login, from a page whose context answers the
+# server's name, and over STARTTLS: refused, then trusted through a CA file),
+# unregisters, loads the uninstall library and calls its hooks, and compares
+# everything printed, and everything the server received, with expected.txt.
+# Wine's cscript exits 0 even when a script fails, so the transcript is the
+# verdict.
 #
 # Usage: tests/windows/run_wine_tests.sh [BUILD_DIR]   (default build/windows)
 set -eu
@@ -13,7 +15,10 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../../build/windows}" && pwd)
 dll="$build/server/qpmailer.dll"
-[ -f "$dll" ] || { echo "no $dll: build with 'cmake --preset windows && cmake --build --preset windows'" >&2; exit 2; }
+uninst="$build/uninstall/uninstQuillpost.dll"
+for f in "$dll" "$uninst"; do
+    [ -f "$f" ] || { echo "no $f: build with 'cmake --preset windows && cmake --build --preset windows'" >&2; exit 2; }
+done
 
 wine=/usr/lib/wine/wine64
 work=$(mktemp -d)
@@ -33,13 +38,26 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+# Every Wine program runs under a time limit, so that a hang fails the test
+# instead of stalling it. Scripts start cscript.exe itself, not through the
+# shell's program search, which has failed to launch it now and then.
+run() { timeout 300 "$wine" "$@"; }
+script() { name=$1; shift; run 'C:\windows\system32\cscript.exe' //nologo "$(winpath "$here/$name")" "$@"; }
+imports() { x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | xargs; }
 
 # The type library reader is built here: one file over the system's own
 # automation library.
 x86_64-w64-mingw32-g++-posix -municode -O1 -static -o "$work/typelib_check.exe" "$here/typelib_check.cpp" \
     -loleaut32 -lole32 -luuid
+# The early-bound client: its declarations and identifiers are written by
+# widl from the build's IDL, so it calls the slots the type library declares.
+x86_64-w64-mingw32-widl -h -u -I/usr/include/wine/wine/windows -L/usr/lib/x86_64-linux-gnu/wine/x86_64-windows \
+    -H "$work/quillpost.h" -U "$work/quillpost_i.c" "$build/server/quillpost.idl"
+x86_64-w64-mingw32-g++-posix -std=c++20 -Wall -Wextra -municode -O1 -static -I"$work" -o "$work/early_bound.exe" \
+    "$here/early_bound.cpp" "$work/quillpost_i.c" -loleaut32 -lole32 -luuid
+x86_64-w64-mingw32-g++-posix -std=c++20 -Wall -Wextra -O1 -static -o "$work/uninst_check.exe" "$here/uninst_check.cpp" -lole32
 
-"$wine" wineboot -i >/dev/null 2>&1
+run wineboot -i >/dev/null 2>&1
 
 # A certificate authority of the test's own, trusted only through the CA
 # file, and two certificates from it: one for the server named localhost,
@@ -67,30 +85,42 @@ tls_port=$(sed -n 2p "$work/port")
 wrong_port=$(sed -n 3p "$work/port")
 
 {
-    "$wine" regsvr32 /s "$(winpath "$dll")"
+    echo "qpmailer.dll imports: $(imports "$dll")"
+    echo "uninstQuillpost.dll imports: $(imports "$uninst")"
+    run regsvr32 /s "$(winpath "$dll")"
     echo "register: $?"
-    "$wine" "$(winpath "$work/typelib_check.exe")" "$(winpath "$dll")"
-    "$wine" reg add 'HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\localhost' /v Security /d tls /f >/dev/null
-    "$wine" reg add 'HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\localhost' /v UserName /d someone /f >/dev/null
-    "$wine" reg add 'HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\localhost' /v Password /d secret /f >/dev/null
-    key='HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\127.1'
-    "$wine" reg add "$key" /v UserName /d someone /f >/dev/null
-    "$wine" reg add "$key" /v Password /d secret /f >/dev/null
-    "$wine" reg add "$key" /v AllowPlainTextAuth /d True /f >/dev/null
-    "$wine" cscript //nologo "$(winpath "$here/smoke.vbs")" "$port"
+    run "$(winpath "$work/typelib_check.exe")" "$(winpath "$dll")"
+    script objects.vbs
+    key='HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\localhost'
+    run reg add "$key" /v Security /d tls /f >/dev/null
+    run reg add "$key" /v UserName /d someone /f >/dev/null
+    run reg add "$key" /v Password /d secret /f >/dev/null
+    login='HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\127.1'
+    run reg add "$login" /v UserName /d someone /f >/dev/null
+    run reg add "$login" /v Password /d secret /f >/dev/null
+    run reg add "$login" /v AllowPlainTextAuth /d True /f >/dev/null
+    script smoke.vbs "$port"
+    run "$(winpath "$work/early_bound.exe")" "$port"
+    # The product key asks for senders of the page's own domain.
+    run reg add 'HKLM\SOFTWARE\Brackenfold\Quillpost' /v RequireLocalSender /d True /f >/dev/null
+    script page.vbs "$port"
+    run reg delete 'HKLM\SOFTWARE\Brackenfold\Quillpost' /v RequireLocalSender /f >/dev/null
     # STARTTLS through localhost's key: refused while the test's CA is
     # known to nobody, accepted once the key names the CA file.
-    "$wine" reg add 'HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\localhost' /v Security /d starttls /f >/dev/null
-    "$wine" cscript //nologo "$(winpath "$here/starttls.vbs")" "$tls_port" "without the CA file" 1
-    "$wine" reg add 'HKLM\SOFTWARE\Brackenfold\Quillpost\Servers\localhost' /v CAFile /d "$(winpath "$work/ca.pem")" /f >/dev/null
-    "$wine" cscript //nologo "$(winpath "$here/starttls.vbs")" "$tls_port" "with the CA file" 1
+    run reg add "$key" /v Security /d starttls /f >/dev/null
+    script starttls.vbs "$tls_port" "without the CA file" 1
+    run reg add "$key" /v CAFile /d "$(winpath "$work/ca.pem")" /f >/dev/null
+    script starttls.vbs "$tls_port" "with the CA file" 1
     # Some 130 KB: many records each way of the sealing.
-    "$wine" cscript //nologo "$(winpath "$here/starttls.vbs")" "$tls_port" "of a large message" 2000
+    script starttls.vbs "$tls_port" "of a large message" 2000
     # A certificate from the trusted CA, but for another name.
-    "$wine" cscript //nologo "$(winpath "$here/starttls.vbs")" "$wrong_port" "to a server of another name" 1
-    "$wine" regsvr32 /u /s "$(winpath "$dll")"
+    script starttls.vbs "$wrong_port" "to a server of another name" 1
+    run regsvr32 /u /s "$(winpath "$dll")"
     echo "unregister: $?"
-    "$wine" cscript //nologo "$(winpath "$here/unregistered.vbs")"
+    script unregistered.vbs
+    # No web server here: the removal binds nothing and reports nothing.
+    run "$(winpath "$work/uninst_check.exe")" "$(winpath "$uninst")"
+    echo "uninst_check: $?"
     exec 9>&-
     wait "$server_pid" 2>/dev/null || true
     server_pid=

@@ -18,6 +18,7 @@ Usage: /usr/bin/python3 smtp_recorder.py LOG [CERTIFICATE KEY]...
 """
 
 import base64
+import email.header
 import email.utils
 import hashlib
 import hmac
@@ -85,6 +86,11 @@ class Recorder:
                 line = "Message-ID: (varies)"
             elif line.lower().startswith("date:"):
                 line = "Date: " + date_verdict(line.split(":", 1)[1].strip())
+            elif line.lower().startswith("subject:") and "=?" in line:
+                # An encoded subject is logged with the text it decodes to.
+                decoded = str(email.header.make_header(email.header.decode_header(line.split(":", 1)[1])))
+                lines.append(line)
+                line = "(decoded: %s)" % decoded
             if line and line == lines[-1]:
                 repeats += 1
                 continue
