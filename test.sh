@@ -1,6 +1,7 @@
 #!/bin/bash
 # Installs what is needed, builds, and runs every test: the regular build,
-# then the sanitizer builds and the fuzz targets. One line per step; the
+# then the sanitizer builds and the fuzz targets, then the Windows DLLs
+# under Wine. One line per step; the
 # tools' output goes to build/test.log.
 set -euo pipefail
 root="$(cd "$(dirname "$0")" && pwd)"
@@ -31,3 +32,5 @@ if "$root/scripts/fuzz.sh" 20 >>"$QUILLPOST_LOG" 2>&1; then
 else
   qp_failed
 fi
+
+"$root/scripts/windows.sh"
