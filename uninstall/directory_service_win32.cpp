@@ -73,27 +73,19 @@ BSTR ToBstr(std::string_view text) {
     return out;
 }
 
-// A string of the object library as 8-bit text of the system code page.
-// Nothing when some character has no exact counterpart there: a name read
-// with a substitute character, or a best-fit look-alike, could be another
-// object's name. A UTF-8 system code page takes no substitute-character
-// query, and loses nothing but broken surrogate pairs, which it refuses.
+// A string of the object library as 8-bit text of the system code page. A
+// character the code page lacks becomes a look-alike or the default
+// character: a root path composed from such a name binds nothing, or the
+// root of another site, which loses the same directory in its own turn.
 std::optional<std::string> FromBstr(BSTR text) {
     const UINT length = SysStringLen(text);
     if (length == 0) return std::string();
     if (length > static_cast<UINT>(INT_MAX)) return std::nullopt;
-    const bool utf8 = GetACP() == CP_UTF8;
-    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-    BOOL substituted = FALSE;
-    BOOL* const substitutedOut = utf8 ? nullptr : &substituted;
     const int wide = static_cast<int>(length);
-    const int size = WideCharToMultiByte(CP_ACP, flags, text, wide, nullptr, 0, nullptr, substitutedOut);
-    if (size <= 0 || substituted) return std::nullopt;
+    const int size = WideCharToMultiByte(CP_ACP, 0, text, wide, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return std::nullopt;
     std::string out(static_cast<std::size_t>(size), '\0');
-    if (WideCharToMultiByte(CP_ACP, flags, text, wide, out.data(), size, nullptr, substitutedOut) != size ||
-        substituted) {
-        return std::nullopt;
-    }
+    if (WideCharToMultiByte(CP_ACP, 0, text, wide, out.data(), size, nullptr, nullptr) != size) return std::nullopt;
     return out;
 }
 
