@@ -79,7 +79,9 @@ mkfifo "$work/hold"
     "$work/wrong.example.pem" "$work/wrong.example.key" <"$work/hold" >"$work/port" 2>"$work/server.log" &
 server_pid=$!
 exec 9>"$work/hold"
-for _ in 1 2 3 4 5 6 7 8 9 10; do [ "$(wc -l <"$work/port")" -ge 3 ] && break; sleep 0.5; done
+# Up to 30 s for the three ports: a busy machine starts Python slowly.
+for _ in $(seq 60); do [ "$(wc -l <"$work/port")" -ge 3 ] && break; sleep 0.5; done
+[ "$(wc -l <"$work/port")" -ge 3 ] || { cat "$work/server.log" >&2; echo "the SMTP server did not start" >&2; exit 1; }
 port=$(sed -n 1p "$work/port")
 tls_port=$(sed -n 2p "$work/port")
 wrong_port=$(sed -n 3p "$work/port")
