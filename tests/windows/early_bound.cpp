@@ -24,6 +24,10 @@ public:
     T* operator->() const { return p_; }
     T* get() const { return p_; }
     T** out() { return &p_; }
+    void reset() {
+        if (p_) p_->Release();
+        p_ = nullptr;
+    }
     void** out_void() { return reinterpret_cast<void**>(&p_); }
 
 private:
@@ -196,10 +200,47 @@ void Run(long port) {
 
 }  // namespace
 
+// The library's own answer to "may you be unloaded?", asked directly.
+HRESULT CanUnloadNow() {
+    const HMODULE library = GetModuleHandleW(L"qpmailer.dll");
+    const auto ask = library ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+                                   reinterpret_cast<void (*)()>(GetProcAddress(library, "DllCanUnloadNow")))
+                             : nullptr;
+    return ask ? ask() : E_POINTER;
+}
+
+HRESULT Factory(Ref<IClassFactory>& factory) {
+    return CoGetClassObject(CLSID_Recipient, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, factory.out_void());
+}
+
+// With every object released the library may go; a lock on a class factory
+// holds it, and so does one live object (a factory is an object too).
+void Unloading() {
+    std::printf("DllCanUnloadNow, nothing alive: 0x%08lX\n", Hex(CanUnloadNow()));
+    HRESULT hr = S_OK;
+    {
+        Ref<IClassFactory> factory;
+        hr = Factory(factory);
+        if (SUCCEEDED(hr)) hr = factory->LockServer(TRUE);
+    }
+    std::printf("locked, factory released: 0x%08lX, DllCanUnloadNow 0x%08lX\n", Hex(hr), Hex(CanUnloadNow()));
+    Ref<IDispatch> object;
+    {
+        Ref<IClassFactory> factory;
+        hr = Factory(factory);
+        if (SUCCEEDED(hr)) hr = factory->CreateInstance(nullptr, IID_IDispatch, object.out_void());
+        if (SUCCEEDED(hr)) hr = factory->LockServer(FALSE);
+    }
+    std::printf("unlocked, one object alive: 0x%08lX, DllCanUnloadNow 0x%08lX\n", Hex(hr), Hex(CanUnloadNow()));
+    object.reset();
+    std::printf("object released: DllCanUnloadNow 0x%08lX\n", Hex(CanUnloadNow()));
+}
+
 int wmain(int argc, wchar_t** argv) {
     if (argc != 2) return 2;
     std::printf("CoInitialize: 0x%08lX\n", Hex(CoInitialize(nullptr)));
     Run(std::wcstol(argv[1], nullptr, 10));
+    Unloading();
     CoUninitialize();
     std::printf("end of client\n");
     return 0;
