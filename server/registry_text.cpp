@@ -150,7 +150,9 @@ void AddKey(RegText& file, std::string_view key,
             const std::vector<std::pair<std::string, std::string>>& values) {
     RegSection section;
     section.key = NormalKey(key);
-    section.lines.push_back("[" + std::string(key) + "]");
+    std::string header = "[";
+    header.append(key).append("]");
+    section.lines.push_back(std::move(header));
     for (const auto& [name, value] : values)
         section.lines.push_back((name.empty() ? std::string("@") : Quote(name)) + "=" + Quote(value));
     // A blank line keeps sections apart, as an export writes them; it goes

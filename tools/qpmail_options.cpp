@@ -383,10 +383,11 @@ std::string UsageText() {
         "Options take their value as the next argument or after '='.\n";
     for (std::size_t i = 0; i < kOptions.size(); ++i) {
         for (const auto& group : kGroups)
-            if (group.first == i) text += "\n" + std::string(group.title) + ":\n";
+            if (group.first == i) text.append("\n").append(group.title).append(":\n");
         const Option& option = kOptions[i];
-        std::string head = "  " + std::string(option.name);
-        if (!option.valueName.empty()) head += " " + std::string(option.valueName);
+        std::string head = "  ";
+        head.append(option.name);
+        if (!option.valueName.empty()) head.append(" ").append(option.valueName);
         if (head.size() < 30)
             head.resize(30, ' ');
         else
