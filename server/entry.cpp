@@ -46,19 +46,7 @@ private:
 // A failed registration: the status, and the reason as the thread's error
 // information for the tool that asked.
 HRESULT Failed(const std::string& reason) {
-    ICreateErrorInfo* create = nullptr;
-    if (SUCCEEDED(CreateErrorInfo(&create)) && create) {
-        OleText source = Utf8ToUtf16(kErrorSource);
-        OleText description = Utf8ToUtf16(reason);
-        create->SetSource(source.data());
-        create->SetDescription(description.data());
-        IErrorInfo* record = nullptr;
-        if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&record)))) {
-            SetErrorInfo(0, record);
-            record->Release();
-        }
-        create->Release();
-    }
+    SetThreadError(nullptr, reason);
     return SELFREG_E_CLASS;
 }
 

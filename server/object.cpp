@@ -53,20 +53,7 @@ const void* const kSupportErrorInfoVtable[] = {
 // The error for the early-bound caller: the status, and the thread's error
 // information with number, source and description.
 HRESULT ReportError(const ClassInfo& info, const Error& error) {
-    ICreateErrorInfo* create = nullptr;
-    if (SUCCEEDED(CreateErrorInfo(&create)) && create) {
-        const OleText source = Utf8ToUtf16(kErrorSource);
-        OleText description = Utf8ToUtf16(error.description());
-        create->SetGUID(info.iid);
-        create->SetSource(const_cast<LPOLESTR>(source.c_str()));
-        create->SetDescription(description.data());
-        IErrorInfo* record = nullptr;
-        if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&record)))) {
-            SetErrorInfo(0, record);
-            record->Release();
-        }
-        create->Release();
-    }
+    SetThreadError(&info.iid, error.description());
     return StatusOf(error);
 }
 
@@ -342,6 +329,22 @@ HRESULT IdsOfNames(const ClassInfo& info, LPOLESTR* names, UINT count, DISPID* i
         if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
     }
     return hr;
+}
+
+void SetThreadError(const IID* raisedBy, std::string_view description) {
+    ICreateErrorInfo* create = nullptr;
+    if (FAILED(CreateErrorInfo(&create)) || !create) return;
+    OleText source = Utf8ToUtf16(kErrorSource);
+    OleText text = Utf8ToUtf16(description);
+    if (raisedBy) create->SetGUID(*raisedBy);
+    create->SetSource(source.data());
+    create->SetDescription(text.data());
+    IErrorInfo* record = nullptr;
+    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&record)))) {
+        SetErrorInfo(0, record);
+        record->Release();
+    }
+    create->Release();
 }
 
 void CountObject(int delta) { liveObjects += delta; }

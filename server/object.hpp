@@ -9,6 +9,8 @@
 #include <quillpost/enumerator.hpp>
 #include <quillpost/variant.hpp>
 
+#include <string_view>
+
 #include <atomic>
 #include <memory>
 
@@ -45,6 +47,10 @@ HRESULT CallSlot(void* self, std::size_t slot, VARIANT* args, std::size_t count,
 // Names to dispatch identifiers for a class, as IDispatch and ITypeInfo
 // answer them: the member's identifier first, then each parameter's position.
 HRESULT IdsOfNames(const ClassInfo& info, LPOLESTR* names, UINT count, DISPID* ids);
+
+// Sets the thread's error information: source "Quillpost", the description,
+// and the interface that raised it when there is one.
+void SetThreadError(const IID* raisedBy, std::string_view description);
 
 // The count of live objects and factory locks, for DllCanUnloadNow.
 void CountObject(int delta);
