@@ -1,5 +1,5 @@
 // The parts of the file layer that are the same on every system: reading a
-// block whole, and the trace file's line buffer.
+// block whole, and the trace file's line buffer and closing.
 #include "platform/file.hpp"
 
 #include <quillpost/detail/errors.hpp>
@@ -39,6 +39,30 @@ void AppendFile::Flush() {
         throw;
     }
     buffer_.clear();
+}
+
+AppendFile::~AppendFile() {
+    if (fd_ < 0) return;
+    try {
+        Flush();
+    } catch (...) {
+        // A destructor cannot report; Close() is the way to learn of it.
+    }
+    CloseDescriptor(fd_, false);
+}
+
+void AppendFile::Close() {
+    if (fd_ < 0) return;
+    const int fd = fd_;
+    try {
+        Flush();
+    } catch (...) {
+        fd_ = -1;
+        CloseDescriptor(fd, false);
+        throw;
+    }
+    fd_ = -1;
+    CloseDescriptor(fd, true);
 }
 
 }  // namespace quillpost

@@ -73,6 +73,8 @@ public:
 
 private:
     void WriteAll(const char* data, std::size_t size);
+    // Closes the system's file; a failure raises only when `report` is set.
+    static void CloseDescriptor(int fd, bool report);
     int fd_ = -1;
     std::string buffer_;
 };

@@ -127,28 +127,9 @@ AppendFile::AppendFile(const std::string& path)
     buffer_.reserve(kBuffer);
 }
 
-AppendFile::~AppendFile() {
-    if (fd_ < 0) return;
-    try {
-        Flush();
-    } catch (...) {
-        // A destructor cannot report; Close() is the way to learn of it.
-    }
-    ::close(fd_);
-}
-
-void AppendFile::Close() {
-    if (fd_ < 0) return;
-    const int fd = fd_;
-    try {
-        Flush();
-    } catch (...) {
-        fd_ = -1;
-        ::close(fd);
-        throw;
-    }
-    fd_ = -1;
-    if (::close(fd) != 0 && errno != EINTR) RaiseIoError(errno);
+void AppendFile::CloseDescriptor(int fd, bool report) {
+    // A close cut short by a signal has closed the file all the same.
+    if (::close(fd) != 0 && errno != EINTR && report) RaiseIoError(errno);
 }
 
 void AppendFile::WriteAll(const char* data, std::size_t size) {

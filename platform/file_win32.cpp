@@ -136,28 +136,8 @@ AppendFile::AppendFile(const std::string& path)
     buffer_.reserve(kBuffer);
 }
 
-AppendFile::~AppendFile() {
-    if (fd_ < 0) return;
-    try {
-        Flush();
-    } catch (...) {
-        // A destructor cannot report; Close() is the way to learn of it.
-    }
-    ::_close(fd_);
-}
-
-void AppendFile::Close() {
-    if (fd_ < 0) return;
-    const int fd = fd_;
-    try {
-        Flush();
-    } catch (...) {
-        fd_ = -1;
-        ::_close(fd);
-        throw;
-    }
-    fd_ = -1;
-    if (::_close(fd) != 0) RaiseIoError(errno);
+void AppendFile::CloseDescriptor(int fd, bool report) {
+    if (::_close(fd) != 0 && report) RaiseIoError(errno);
 }
 
 void AppendFile::WriteAll(const char* data, std::size_t size) {
