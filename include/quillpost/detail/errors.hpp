@@ -34,6 +34,8 @@ enum class Err {
     ArgumentNotOptional,    //  449 a required argument left out
     WrongArgumentCount,     //  450
     DuplicateKey,           //  457 a header name present already
+    OAuthTokenRequestFailed,  // 9978 followed by the endpoint's answer or the transport reason
+    InvalidHeaderName,      // 9979 followed by the name
     NoStartTls,             // 9980 STARTTLS required, not offered (or EHLO refused)
     TlsHandshakeFailed,     // 9981 followed by the reason
     CertificateNotTrusted,  // 9982 followed by the reason
@@ -41,6 +43,9 @@ enum class Err {
     PlainTextCredentials,   // 9984 credentials would go over a plain connection
     NoSmtpUtf8,             // 9985 a non-ASCII address, the server lacks SMTPUTF8
     InvalidUtf8,            // 9986 followed by the property's name
+    HeaderOnlyOnce,         // 9987 followed by the header's name
+    DkimKeyUnusable,        // 9988 followed by the reason, naming the file
+    AttachmentChanged,      // 9989 followed by the attachment's path
     InvalidPriority,        // 9990 Priority outside QP_PRIORITY
     BlankFromAddress,       // 9991 send without a sender
     ForeignSender,          // 9992 followed by the server's name
