@@ -115,6 +115,7 @@ inline constexpr HRESULT DISP_E_BADINDEX = QP_HR(0x8002000B);
 inline constexpr HRESULT DISP_E_BADPARAMCOUNT = QP_HR(0x8002000E);
 inline constexpr HRESULT DISP_E_PARAMNOTOPTIONAL = QP_HR(0x8002000F);
 inline constexpr HRESULT TYPE_E_ELEMENTNOTFOUND = QP_HR(0x8002802B);
+inline constexpr HRESULT TYPE_E_WRONGTYPEKIND = QP_HR(0x8002802A);
 
 inline constexpr DISPID DISPID_UNKNOWN = -1;
 inline constexpr DISPID DISPID_VALUE = 0;
@@ -363,7 +364,28 @@ struct FUNCDESC {
     ELEMDESC elemdescFunc;
     WORD wFuncFlags;
 };
-struct VARDESC;
+enum VARKIND : std::int32_t { VAR_PERINSTANCE = 0, VAR_STATIC, VAR_CONST, VAR_DISPATCH };
+struct VARDESC {
+    MEMBERID memid;
+    LPOLESTR lpstrSchema;
+    union {
+        ULONG oInst;
+        VARIANT* lpvarValue;
+    } u;
+    ELEMDESC elemdescVar;
+    WORD wVarFlags;
+    VARKIND varkind;
+};
+enum SYSKIND : std::int32_t { SYS_WIN16 = 0, SYS_WIN32, SYS_MAC, SYS_WIN64 };
+struct TLIBATTR {
+    GUID guid;
+    LCID lcid;
+    SYSKIND syskind;
+    WORD wMajorVerNum;
+    WORD wMinorVerNum;
+    WORD wLibFlags;
+};
+inline constexpr INT IMPLTYPEFLAG_FDEFAULT = 0x1;
 
 // Interface layouts: classes of pure virtual functions and nothing else, so
 // that the compiler lays out one table of function pointers in declaration
@@ -429,6 +451,21 @@ struct ITypeInfo : IUnknown {
     virtual void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC* desc) = 0;
 };
 
+struct ITypeLib : IUnknown {
+    virtual UINT STDMETHODCALLTYPE GetTypeInfoCount() = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, ITypeInfo** info) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetTypeInfoType(UINT index, TYPEKIND* kind) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** info) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetLibAttr(TLIBATTR** attr) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp** comp) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDocumentation(INT index, BSTR* name, BSTR* doc, DWORD* helpContext,
+                                                       BSTR* helpFile) = 0;
+    virtual HRESULT STDMETHODCALLTYPE IsName(LPOLESTR name, ULONG hash, BOOL* found) = 0;
+    virtual HRESULT STDMETHODCALLTYPE FindName(LPOLESTR name, ULONG hash, ITypeInfo** infos, MEMBERID* ids,
+                                               USHORT* found) = 0;
+    virtual void STDMETHODCALLTYPE ReleaseTLibAttr(TLIBATTR* attr) = 0;
+};
+
 struct ISupportErrorInfo : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) = 0;
 };
@@ -455,6 +492,7 @@ inline constexpr IID IID_IUnknown = {0x00000000, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 
 inline constexpr IID IID_IClassFactory = {0x00000001, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_IDispatch = {0x00020400, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_ITypeInfo = {0x00020401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_ITypeLib = {0x00020402, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_IEnumVARIANT = {0x00020404, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_ISupportErrorInfo = {0xDF0B3D60, 0x548F, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
 inline constexpr IID IID_IErrorInfo = {0x1CF2B120, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};

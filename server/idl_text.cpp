@@ -40,7 +40,6 @@ std::string Method(const Member& m) {
     std::string attributes = "id(" + (m.id == DISPID_NEWENUM ? std::string("-4") : Hex(m.id)) + ")";
     if (m.kind == Kind::Get) attributes += ", propget";
     if (m.kind == Kind::Put) attributes += ", propput";
-    if (m.id == DISPID_NEWENUM) attributes += ", restricted, hidden";
     std::string params;
     for (const Param& p : m.params) {
         if (!params.empty()) params += ", ";
@@ -63,8 +62,10 @@ std::string LibraryIdl() {
     const LibraryInfo& library = Library();
     std::string idl = "// Written by the build from the binding's member table.\n"
                       "import \"oaidl.idl\";\n\n";
+    char lcid[16];
+    std::snprintf(lcid, sizeof lcid, "0x%X", static_cast<unsigned>(library.lcid));
     idl += "[uuid(" + Uuid(library.libid) + "), version(" + std::to_string(library.majorVersion) + "." +
-           std::to_string(library.minorVersion) + ")]\n";
+           std::to_string(library.minorVersion) + "), lcid(" + lcid + ")]\n";
     idl += "library " + std::string(library.name) + "\n{\n    importlib(\"stdole2.tlb\");\n\n";
     for (const ClassInfo* info : library.classes) idl += "    interface " + std::string(info->interfaceName) + ";\n";
     // The enumeration is named as well as its typedef: an anonymous one would

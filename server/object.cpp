@@ -9,7 +9,9 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 #include <new>
+#include <unordered_map>
 
 namespace quillpost::server {
 
@@ -34,6 +36,22 @@ struct Object {
 };
 
 Object* Self(void* self) { return static_cast<Object*>(self); }
+
+// One dual object per C++ object, so that every read of a property hands out
+// the same object while a client holds it. The table keeps nothing alive: a
+// dual object leaves it when its last reference goes, and it holds the C++
+// object's address only for as long as it holds the C++ object itself. The
+// lock makes a lookup and the release of the last reference one step each,
+// since a reference may be released on another thread than the one that
+// reads the property.
+struct Wrappers {
+    std::mutex lock;
+    std::unordered_map<const Dispatch*, Object*> byTarget;
+};
+Wrappers& TheWrappers() {
+    static Wrappers* wrappers = new Wrappers;  // outlives objects released at exit
+    return *wrappers;
+}
 Object* FromSupportErrorInfo(void* self) {
     return reinterpret_cast<Object*>(static_cast<char*>(self) - sizeof(void*));
 }
@@ -283,9 +301,21 @@ private:
 // ---- the dual object -------------------------------------------------------
 
 IDispatch* NewObject(const ClassInfo& info, std::shared_ptr<Dispatch> target) {
-    auto* object = new Object{DualVtable(info), kSupportErrorInfoVtable, {1}, &info, std::move(target)};
+    Wrappers& wrappers = TheWrappers();
+    const std::lock_guard hold(wrappers.lock);
+    auto [at, added] = wrappers.byTarget.try_emplace(target.get(), nullptr);
+    if (!added && at->second->info == &info) {
+        ++at->second->references;
+        return reinterpret_cast<IDispatch*>(at->second);
+    }
+    try {
+        at->second = new Object{DualVtable(info), kSupportErrorInfoVtable, {1}, &info, std::move(target)};
+    } catch (...) {
+        if (added) wrappers.byTarget.erase(at);
+        throw;
+    }
     CountObject(1);
-    return reinterpret_cast<IDispatch*>(object);
+    return reinterpret_cast<IDispatch*>(at->second);
 }
 
 IEnumVARIANT* NewEnumerator(std::shared_ptr<Enumerator> items, const ClassInfo* itemClass) {
@@ -372,12 +402,16 @@ ULONG STDMETHODCALLTYPE AddRef(void* self) { return ++Self(self)->references; }
 
 ULONG STDMETHODCALLTYPE Release(void* self) {
     Object* o = Self(self);
+    Wrappers& wrappers = TheWrappers();
+    std::unique_lock hold(wrappers.lock);
     const ULONG left = --o->references;
-    if (left == 0) {
-        delete o;
-        CountObject(-1);
-    }
-    return left;
+    if (left != 0) return left;
+    if (const auto at = wrappers.byTarget.find(o->target.get()); at != wrappers.byTarget.end() && at->second == o)
+        wrappers.byTarget.erase(at);
+    hold.unlock();
+    delete o;
+    CountObject(-1);
+    return 0;
 }
 
 HRESULT STDMETHODCALLTYPE GetTypeInfoCount(void*, UINT* count) {

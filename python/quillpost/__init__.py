@@ -18,9 +18,27 @@ IDispatch, whose members are learnt from its type information.
 import ctypes
 import ctypes.util
 import datetime
+import decimal
+import enum
+import fractions
 import os
+import weakref
 
-__all__ = ["CreateObject", "Dispatch", "Error", "Missing"]
+__all__ = ["CreateObject", "Dispatch", "Error", "Missing", "QP_PRIORITY"]
+
+
+class QP_PRIORITY(enum.IntEnum):
+    """The values of Message.Priority, as the type library declares them."""
+    QP_PRIORITY_NONE = 0
+    QP_PRIORITY_HIGHEST = 1
+    QP_PRIORITY_HIGH = 2
+    QP_PRIORITY_NORMAL = 3
+    QP_PRIORITY_LOW = 4
+    QP_PRIORITY_LOWEST = 5
+
+
+globals().update(QP_PRIORITY.__members__)
+__all__ += list(QP_PRIORITY.__members__)
 
 # --- the binary shapes --------------------------------------------------------
 
@@ -77,6 +95,9 @@ class ELEMDESC(ctypes.Structure):
     _fields_ = [("tdesc", TYPEDESC), ("reserved", c_void_p), ("wParamFlags", ctypes.c_uint16)]
 
 
+PARAMFLAG_FOPT = 0x10
+
+
 class TYPEATTR(ctypes.Structure):
     _fields_ = [("guid", GUID), ("lcid", ctypes.c_uint32), ("dwReserved", ctypes.c_uint32),
                 ("memidConstructor", ctypes.c_int32), ("memidDestructor", ctypes.c_int32),
@@ -97,6 +118,7 @@ class FUNCDESC(ctypes.Structure):
 VT_EMPTY, VT_NULL, VT_I2, VT_I4, VT_R4, VT_R8, VT_CY, VT_DATE, VT_BSTR, VT_DISPATCH, VT_ERROR, VT_BOOL, \
     VT_VARIANT, VT_UNKNOWN = range(14)
 VT_I1, VT_UI1, VT_UI2, VT_UI4, VT_I8, VT_UI8, VT_INT, VT_UINT = range(16, 24)
+VT_PTR = 26
 VT_BYREF = 0x4000
 DISPATCH_METHOD, DISPATCH_PROPERTYGET, DISPATCH_PROPERTYPUT = 1, 2, 4
 DISPID_VALUE, DISPID_PROPERTYPUT, DISPID_NEWENUM = 0, -3, -4
@@ -121,6 +143,21 @@ IID_IUnknown = GUID.parse("{00000000-0000-0000-C000-000000000046}")
 IID_IDispatch = GUID.parse("{00020400-0000-0000-C000-000000000046}")
 IID_IEnumVARIANT = GUID.parse("{00020404-0000-0000-C000-000000000046}")
 LCID = 0x409
+
+# The dispatch layer's statuses as a script sees them: the number and text of
+# its run-time error.
+_SCRIPT_ERRORS = {
+    _hr(0x80020003): (438, "Object doesn't support this property or method"),
+    _hr(0x80020006): (438, "Object doesn't support this property or method"),
+    _hr(0x80020005): (13, "Type mismatch"),
+    _hr(0x8002000A): (6, "Overflow"),
+    _hr(0x8002000F): (449, "Argument not optional"),
+    _hr(0x8002000E): (450, "Wrong number of arguments or invalid property assignment"),
+    _hr(0x80020004): (448, "Named argument not found"),
+    _hr(0x80020007): (446, "Object doesn't support named arguments"),
+    _hr(0x80020008): (458, "Variable uses an Automation type not supported"),
+    _hr(0x8007000E): (7, "Out of memory"),
+}
 
 _STATUS_NAMES = {
     _hr(0x80020003): "DISP_E_MEMBERNOTFOUND", _hr(0x80020004): "DISP_E_PARAMNOTFOUND",
@@ -219,17 +256,22 @@ def _query(this, iid):
 # --- errors ----------------------------------------------------------------------
 
 class Error(Exception):
-    """A failed automation call: the component's number and description (an
-    error it raised arrives as status 0x800A0000 + number), the source and the
-    status itself."""
+    """A failed automation call: the number and description a script would
+    see (an error the component raised arrives as status 0x800A0000 + number;
+    a refusal of the dispatch layer gets its run-time error number, such as 13
+    or 438, and source "Quillpost"), the source and the status itself."""
 
     def __init__(self, hresult, description="", source="", number=None):
         hresult = _hr(hresult)
+        script = _SCRIPT_ERRORS.get(hresult)
         if number is None:
             unsigned = hresult & 0xFFFFFFFF
-            number = unsigned & 0xFFFF if unsigned & 0xFFFF0000 == 0x800A0000 else hresult
+            number = (unsigned & 0xFFFF if unsigned & 0xFFFF0000 == 0x800A0000 else
+                      script[0] if script else hresult)
         if not description:
-            description = _STATUS_NAMES.get(hresult, "status 0x%08X" % (hresult & 0xFFFFFFFF))
+            description = script[1] if script else _STATUS_NAMES.get(hresult, "status 0x%08X" % (hresult & 0xFFFFFFFF))
+        if not source and script:
+            source = "Quillpost"
         super().__init__("%s (%d)" % (description, number))
         self.number = number
         self.description = description
@@ -238,7 +280,13 @@ class Error(Exception):
 
 
 class UnknownNameError(Error, AttributeError):
-    """A name the object does not know."""
+    """A name the object does not know, or a property it does not let be
+    set: number 438, as a script sees it."""
+
+    def __init__(self, hresult, member=""):
+        super().__init__(hresult)
+        if member:
+            self.args = ("%s: %s (%d)" % (self.description, member, self.number),)
 
 
 class _MissingType:
@@ -254,9 +302,21 @@ Missing = _MissingType()
 _DATE_BASE = datetime.datetime(1899, 12, 30)
 
 
-def _to_variant(value, out, keep):
+def _date_days(value):
+    """An automation date (days since 30 December 1899, local time) of a
+    date, or of a datetime: an aware one is first converted to local time."""
+    if not isinstance(value, datetime.datetime):
+        value = datetime.datetime.combine(value, datetime.time())
+    elif value.utcoffset() is not None:
+        value = value.astimezone().replace(tzinfo=None)
+    return (value - _DATE_BASE) / datetime.timedelta(days=1)
+
+
+def _to_variant(value, out, keep, objects=False):
     """Fills out from a Python value; what must be released later is
-    recorded in keep."""
+    recorded in keep. Any other Python object is handed in (as an object the
+    component calls by name) only where objects is true: a parameter that
+    takes an object, or a value that a handed-in object gives back."""
     out.vt = VT_EMPTY
     if value is None:
         return
@@ -269,17 +329,20 @@ def _to_variant(value, out, keep):
             out.vt, out.v.lVal = VT_I4, value
         else:
             out.vt, out.v.dblVal = VT_R8, float(value)
-    elif isinstance(value, float):
-        out.vt, out.v.dblVal = VT_R8, value
+    elif isinstance(value, (float, decimal.Decimal, fractions.Fraction)):
+        out.vt, out.v.dblVal = VT_R8, float(value)
     elif isinstance(value, str):
         out.vt, out.v.ptr = VT_BSTR, _bstr(value)
-    elif isinstance(value, datetime.datetime):
-        out.vt, out.v.dblVal = VT_DATE, (value - _DATE_BASE) / datetime.timedelta(days=1)
+    elif isinstance(value, datetime.date):
+        out.vt, out.v.dblVal = VT_DATE, _date_days(value)
     elif isinstance(value, Dispatch):
         _addref(value._ptr)
         out.vt, out.v.ptr = VT_DISPATCH, value._ptr
-    else:
+    elif objects and not isinstance(value, (bytes, bytearray, memoryview, complex)):
         out.vt, out.v.ptr = VT_DISPATCH, _PythonObject.wrap(value)
+    else:
+        raise TypeError("quillpost passes text, numbers, booleans, dates, None and its own objects, "
+                        "not %s" % type(value).__name__)
     keep.append(out)
 
 
@@ -327,7 +390,7 @@ def _from_variant(v):
             return own
         dispatch = _query(v.v.ptr, IID_IDispatch)
         if dispatch:
-            return Dispatch(dispatch)
+            return _proxy(dispatch)
         _addref(v.v.ptr)
         return _Unknown(v.v.ptr)
     raise Error(_hr(0x80020008), "a value of variant type %d" % vt)
@@ -348,10 +411,12 @@ class _Unknown:
 # --- the proxy ------------------------------------------------------------------------
 
 class _Members:
-    """What the type information says about one interface: by lower-case
-    name, the identifier and the kinds it can be called as."""
+    """What the type information says about one interface: its name and, by
+    lower-case member name, the identifier and, for each kind it can be
+    called as, its parameters as (name, type, optional)."""
 
-    def __init__(self):
+    def __init__(self, name):
+        self.name = name
         self.by_name = {}
 
     def add(self, name, memid, invkind, params):
@@ -360,6 +425,24 @@ class _Members:
 
 
 _interfaces = {}  # by interface identifier
+
+
+def _parameters(ti, f):
+    """The parameters of the function f as (name, type, optional); a
+    by-reference parameter is given by the type it points at."""
+    names = (c_void_p * (f.cParams + 1))()
+    got = ctypes.c_uint32()
+    _vcall(ti, 7, HRESULT, [ctypes.c_int32, ctypes.POINTER(c_void_p), ctypes.c_uint32,
+                            ctypes.POINTER(ctypes.c_uint32)], f.memid, names, f.cParams + 1, ctypes.byref(got))
+    texts = [_text(names[i]) for i in range(got.value)]
+    for i in range(got.value):
+        _rt.SysFreeString(names[i])
+    params = []
+    for k in range(f.cParams):
+        e = f.lprgelemdescParam[k]
+        vt = TYPEDESC.from_address(e.tdesc.u).vt if e.tdesc.vt == VT_PTR else e.tdesc.vt
+        params.append((texts[k + 1] if k + 1 < len(texts) else None, vt, bool(e.wParamFlags & PARAMFLAG_FOPT)))
+    return (texts[0] if texts else None), params
 
 
 def _learn(ptr):
@@ -381,20 +464,20 @@ def _learn(ptr):
         known = _interfaces.get(guid)
         if known is not None:
             return known
-        members = _Members()
+        name = c_void_p()
+        _vcall(ti, 12, HRESULT, [ctypes.c_int32, ctypes.POINTER(c_void_p), c_void_p, c_void_p, c_void_p],
+               -1, ctypes.byref(name), None, None, None)
+        members = _Members(_text(name.value).lstrip("_") or "Dispatch")
+        _rt.SysFreeString(name.value)
         for i in range(count):
             desc = ctypes.POINTER(FUNCDESC)()
             if _vcall(ti, 5, HRESULT, [ctypes.c_uint32, ctypes.POINTER(ctypes.POINTER(FUNCDESC))], i,
                       ctypes.byref(desc)) != S_OK:
                 continue
             f = desc.contents
-            names = (c_void_p * 1)()
-            got = ctypes.c_uint32()
-            _vcall(ti, 7, HRESULT, [ctypes.c_int32, ctypes.POINTER(c_void_p), ctypes.c_uint32,
-                                    ctypes.POINTER(ctypes.c_uint32)], f.memid, names, 1, ctypes.byref(got))
-            if got.value:
-                members.add(_text(names[0]), f.memid, f.invkind, f.cParams)
-                _rt.SysFreeString(names[0])
+            member, params = _parameters(ti, f)
+            if member:
+                members.add(member, f.memid, f.invkind, params)
             _vcall(ti, 20, None, [c_void_p], ctypes.cast(desc, c_void_p))
         _interfaces[guid] = members
         return members
@@ -402,10 +485,25 @@ def _learn(ptr):
         _release(ti)
 
 
+_proxies = weakref.WeakValueDictionary()  # by interface pointer: the live proxy of each object
+
+
+def _proxy(ptr):
+    """The proxy of the object at ptr, whose reference it takes over: the one
+    already alive for the same object, or a new one."""
+    known = _proxies.get(ptr)
+    if known is not None and known.__dict__.get("_ptr") == ptr:
+        _release(ptr)
+        return known
+    made = _proxies[ptr] = Dispatch(ptr)
+    return made
+
+
 class Dispatch:
     """An automation object, called by name: attributes are its properties,
-    methods are called, the object itself called reads its default member,
-    and iterating it walks its NewEnum."""
+    methods are called (with arguments by position or by parameter name), the
+    object itself called reads its default member, and iterating it walks its
+    NewEnum. A collection also has len(), indexing from 0 and `in`."""
 
     def __init__(self, ptr):
         object.__setattr__(self, "_ptr", ptr)
@@ -415,15 +513,15 @@ class Dispatch:
     def __del__(self):
         ptr = self.__dict__.get("_ptr")
         if ptr:
-            _release(ptr)
             self.__dict__["_ptr"] = None
+            _release(ptr)
 
     def _member(self, name):
         members = self._members
         if members is not None:
             entry = members.by_name.get(name.lower())
             if entry is None:
-                raise UnknownNameError(DISP_E_UNKNOWNNAME, "%s has no member %s" % (self._name(), name))
+                raise UnknownNameError(DISP_E_UNKNOWNNAME, member="%s.%s" % (self._name(), name))
             return entry
         memid = self._ids.get(name)
         if memid is None:
@@ -434,23 +532,50 @@ class Dispatch:
                                                 ctypes.c_uint32, ctypes.POINTER(ctypes.c_int32)],
                         ctypes.byref(IID_NULL), names, 1, LCID, ctypes.byref(ident))
             if hr != S_OK:
-                raise UnknownNameError(hr, "the object has no member %s" % name)
+                raise UnknownNameError(hr, member=name)
             memid = self._ids[name] = ident.value
-        return {"id": memid, "name": name, INVOKE_FUNC: -1, INVOKE_PROPERTYGET: -1}
+        # Nothing is known of its kind: a callable, called as method or get.
+        return {"id": memid, "name": name, INVOKE_FUNC: None, "late": True}
 
     def _name(self):
-        return "the object"
+        return self._members.name if self._members is not None else "Dispatch"
 
-    def _invoke(self, memid, flags, args):
-        count = len(args)
+    def _call(self, entry, invkind, flags, args, kwargs):
+        """Calls a member with positional arguments and arguments named by
+        the member's parameter names (in any letter case)."""
+        params = entry.get(invkind) or []
+        named = []
+        for key, value in kwargs.items():
+            positions = [i for i, p in enumerate(params) if p[0] and p[0].lower() == key.lower()]
+            if not positions:
+                raise TypeError("%s() got an unexpected keyword argument %r" % (entry["name"], key))
+            if positions[0] < len(args) or any(positions[0] == n for n, _ in named):
+                raise TypeError("%s() got multiple values for argument %r" % (entry["name"], key))
+            named.append((positions[0], value))
+        if entry.get("late"):
+            flags = DISPATCH_METHOD | DISPATCH_PROPERTYGET
+        return self._invoke(entry["id"], flags, args, named, params)
+
+    def _invoke(self, memid, flags, args, named=(), params=()):
+        count = len(args) + len(named)
         array = (VARIANT * max(count, 1))()
+        ids = (ctypes.c_int32 * max(len(named), 1))()
         keep = []
+
+        def takes_object(position):
+            return position < len(params) and params[position][1] == VT_DISPATCH
+
         try:
+            # Named arguments come first, positional ones last and in reverse.
+            for k, (position, value) in enumerate(named):
+                _to_variant(value, array[k], keep, takes_object(position))
+                ids[k] = position
             for i, value in enumerate(args):
-                _to_variant(value, array[count - 1 - i], keep)
-            put = ctypes.c_int32(DISPID_PROPERTYPUT)
-            params = DISPPARAMS(array, ctypes.pointer(put) if flags == DISPATCH_PROPERTYPUT else None,
-                                count, 1 if flags == DISPATCH_PROPERTYPUT else 0)
+                _to_variant(value, array[count - 1 - i], keep, takes_object(i))
+            if flags == DISPATCH_PROPERTYPUT:
+                ids[0] = DISPID_PROPERTYPUT
+            named_count = 1 if flags == DISPATCH_PROPERTYPUT else len(named)
+            params_block = DISPPARAMS(array, ids if named_count else None, count, named_count)
             result = VARIANT()
             exc = EXCEPINFO()
             arg_error = ctypes.c_uint32()
@@ -458,8 +583,8 @@ class Dispatch:
                         [ctypes.c_int32, ctypes.POINTER(GUID), ctypes.c_uint32, ctypes.c_uint16,
                          ctypes.POINTER(DISPPARAMS), ctypes.POINTER(VARIANT), ctypes.POINTER(EXCEPINFO),
                          ctypes.POINTER(ctypes.c_uint32)],
-                        memid, ctypes.byref(IID_NULL), LCID, flags, ctypes.byref(params), ctypes.byref(result),
-                        ctypes.byref(exc), ctypes.byref(arg_error))
+                        memid, ctypes.byref(IID_NULL), LCID, flags, ctypes.byref(params_block),
+                        ctypes.byref(result), ctypes.byref(exc), ctypes.byref(arg_error))
         finally:
             for v in keep:
                 _rt.VariantClear(ctypes.byref(v))
@@ -478,21 +603,31 @@ class Dispatch:
             _rt.VariantClear(ctypes.byref(result))
 
     def __getattr__(self, name):
-        if name.startswith("__"):
+        if name.startswith("_"):  # the proxy's own attributes; no member's name starts so
             raise AttributeError(name)
         entry = self._member(name)
-        memid = entry["id"]
-        if INVOKE_FUNC in entry or entry.get(INVOKE_PROPERTYGET, 0) != 0:
+        if INVOKE_FUNC in entry or entry.get(INVOKE_PROPERTYGET):
             # A method, or a property that takes arguments: a callable.
-            flags = DISPATCH_METHOD if INVOKE_FUNC in entry else DISPATCH_PROPERTYGET | DISPATCH_METHOD
-            return lambda *args: self._invoke(memid, flags, args)
+            invkind = INVOKE_FUNC if INVOKE_FUNC in entry else INVOKE_PROPERTYGET
+            flags = DISPATCH_METHOD if invkind == INVOKE_FUNC else DISPATCH_PROPERTYGET | DISPATCH_METHOD
+
+            def call(*args, **kwargs):
+                return self._call(entry, invkind, flags, args, kwargs)
+            call.__name__ = call.__qualname__ = entry["name"]
+            return call
         if INVOKE_PROPERTYGET not in entry:
-            raise Error(DISP_E_MEMBERNOTFOUND, "%s can only be set" % entry["name"])
-        return self._invoke(memid, DISPATCH_PROPERTYGET, ())
+            raise UnknownNameError(DISP_E_MEMBERNOTFOUND, member="%s.%s can only be set" % (self._name(), entry["name"]))
+        return self._invoke(entry["id"], DISPATCH_PROPERTYGET, ())
 
     def __setattr__(self, name, value):
         entry = self._member(name)
-        self._invoke(entry["id"], DISPATCH_PROPERTYPUT, (value,))
+        if not entry.get("late") and INVOKE_PROPERTYPUT not in entry:
+            raise UnknownNameError(DISP_E_MEMBERNOTFOUND, member="%s.%s cannot be set" % (self._name(), entry["name"]))
+        self._invoke(entry["id"], DISPATCH_PROPERTYPUT, (value,), (), entry.get(INVOKE_PROPERTYPUT) or ())
+
+    def __dir__(self):
+        members = self._members.by_name.values() if self._members is not None else ()
+        return sorted(set(object.__dir__(self)) | {e["name"] for e in members})
 
     def __call__(self, *args):
         return self._invoke(DISPID_VALUE, DISPATCH_PROPERTYGET | DISPATCH_METHOD, args)
@@ -521,8 +656,78 @@ class Dispatch:
         finally:
             _release(enum)
 
+    # --- a collection as a Python sequence: positions from 0 -------------------------
+
+    def _collection(self):
+        members = self._members
+        if members is None or "count" not in members.by_name or "item" not in members.by_name:
+            raise TypeError("a %s is not a collection" % self._name())
+
+    def __len__(self):
+        self._collection()
+        return self.Count
+
+    def __bool__(self):
+        members = self._members
+        return members is None or "count" not in members.by_name or len(self) > 0
+
+    def __getitem__(self, index):
+        """Items by position from 0 (negative ones from the end), by slice,
+        or by the text key that Item takes."""
+        self._collection()
+        if isinstance(index, slice):
+            return [self[i] for i in range(*index.indices(len(self)))]
+        if isinstance(index, str):
+            try:
+                return self.Item(index)
+            except Error as error:
+                if error.number in (5, 9):  # no item has this key
+                    raise KeyError(index) from error
+                raise
+        if isinstance(index, bool) or not isinstance(index, int):
+            raise TypeError("collection indexes are integers, slices or text keys, not %s" % type(index).__name__)
+        count = len(self)
+        position = index + count if index < 0 else index
+        if not 0 <= position < count:
+            raise IndexError("%s index out of range" % self._name())
+        return self.Item(position + 1)
+
+    def __contains__(self, value):
+        """An item itself, or the default value of an item (a recipient's
+        Address, a header's Name, an attachment's FileName)."""
+        self._collection()
+        for item in self:
+            if item == value or (not isinstance(value, Dispatch) and item() == value):
+                return True
+        return False
+
+    # --- identity and display -------------------------------------------------------------
+
+    def _identity(self):
+        """The object's IUnknown: equal for every interface of one object."""
+        unknown = _query(self._ptr, IID_IUnknown)
+        if unknown:
+            _release(unknown)
+        return unknown
+
+    def __eq__(self, other):
+        if not isinstance(other, Dispatch):
+            return NotImplemented
+        return self is other or self._identity() == other._identity()
+
+    def __hash__(self):
+        return hash(self._identity())
+
     def __repr__(self):
-        return "<quillpost.Dispatch at 0x%x>" % (self._ptr or 0)
+        members = self._members
+        if members is None:
+            return "<quillpost.Dispatch at 0x%x>" % (self._ptr or 0)
+        if "count" in members.by_name and "item" in members.by_name:
+            return "<quillpost.%s Count=%d>" % (members.name, len(self))
+        default = next((e for e in members.by_name.values() if e["id"] == DISPID_VALUE), None)
+        if default is None or INVOKE_PROPERTYGET not in default:
+            return "<quillpost.%s>" % members.name
+        return "<quillpost.%s %s=%r>" % (members.name, default["name"], self())
 
 
 def CreateObject(name):
@@ -538,7 +743,7 @@ def CreateObject(name):
                               ctypes.byref(ptr))
     if hr < 0:
         raise Error(hr, "%s cannot be created (status 0x%08X)" % (name, hr & 0xFFFFFFFF))
-    return Dispatch(ptr.value)
+    return _proxy(ptr.value)
 
 
 def FreeUnusedLibraries():
@@ -656,7 +861,7 @@ def _invoke_py(this, memid, riid, lcid, flags, params, result, exc, arg_error):
                 value = value()
         if result:
             keep = []
-            _to_variant(value, result.contents, keep)
+            _to_variant(value, result.contents, keep, True)
         return S_OK
     except Exception as error:  # the component sees any failure as its exception
         if exc:

@@ -2,12 +2,16 @@
 """The Python client against the component, registered into a registry file
 of its own: every member by name and by identifier, the registration round
 trip, statuses, default members, enumeration, missing parameters,
-conversions, unloading and one full send to aiosmtpd.
+conversions, the client's Python shapes (sequences, keywords, identity,
+refused values), the type library's constants, unloading and one full send
+to aiosmtpd.
 
 Run by CTest with QP_SERVER (the component), QP_REGSVR (qpregsvr),
 QUILLPOST_RUNTIME (the runtime) and PYTHONPATH (the package) set."""
 
+import ctypes
 import datetime
+import decimal
 import email
 import email.policy
 import os
@@ -191,6 +195,116 @@ class DefaultsAndEnumeration(unittest.TestCase):
         a.FileName = "x.pdf"
         self.assertEqual(a(), "x.pdf")
         self.assertEqual(list(quillpost.CreateObject("Quillpost.Attachments")), [])
+
+
+class PythonShapes(unittest.TestCase):
+    def test_values_that_are_no_automation_value_are_refused(self):
+        m = quillpost.CreateObject("Quillpost.Message")
+        for call in [lambda: m.Recipients.Add(["a@x", "b@x"]), lambda: setattr(m, "Subject", b"bytes"),
+                     lambda: m.ExtraHeaders.Add("X-A", object()), lambda: setattr(m, "TimeOut", 1j),
+                     lambda: m.Recipients.Add("a@x", vName={"n": 1}), lambda: m.CheckSender(bytearray(b"x"))]:
+            self.assertRaises(TypeError, call)
+        self.assertEqual((m.Recipients.Count, m.Subject, m.ExtraHeaders.Count), (0, "[no subject]", 0))
+
+    def test_dates_and_numbers(self):
+        m = quillpost.CreateObject("Quillpost.Message")
+        local = datetime.datetime(2024, 3, 1, 10, 0)
+        # value put, value read back: an aware time arrives as the same instant in local time
+        for value, expected in [(datetime.date(2024, 3, 1), datetime.datetime(2024, 3, 1)),
+                                (local.astimezone(datetime.timezone.utc), local),
+                                (local.astimezone(datetime.timezone(datetime.timedelta(hours=-7))), local)]:
+            with self.subTest(value=value):
+                m.DateTime = value
+                self.assertAlmostEqual(m.DateTime, expected, delta=datetime.timedelta(milliseconds=1))
+        m.TimeOut = decimal.Decimal("2.5")
+        m.Priority = quillpost.QP_PRIORITY_LOWEST
+        self.assertEqual((m.TimeOut, m.Priority), (2.5, quillpost.QP_PRIORITY.QP_PRIORITY_LOWEST))
+
+    def test_collections_as_sequences_with_keywords_and_identity(self):
+        m = quillpost.CreateObject("Quillpost.Message")
+        r = m.Recipients
+        self.assertIs(m.Recipients, r)
+        self.assertFalse(r)
+        r.Add("a@x", "A")
+        r.Add(vName="B", vAddress="b@x")   # by parameter name, in any order
+        r.Add("c@x", VNAME="C")            # and in any letter case
+        self.assertEqual((len(r), bool(r)), (3, True))
+        self.assertEqual([r[0].Address, r[1].Name, r[-1].Address], ["a@x", "B", "c@x"])
+        self.assertEqual([x.Name for x in r[1:]], ["B", "C"])
+        self.assertIs(r[0], r.Item(1))
+        self.assertIs(r.Item(1), m.Recipients(1))
+        self.assertIs(next(iter(r)), r[0])
+        self.assertEqual(r[0], r.Item(1))
+        self.assertIn("b@x", r)
+        self.assertIn(r[2], r)
+        self.assertNotIn("z@x", r)
+        m.CCs.Add("a@x")
+        self.assertNotIn(m.CCs[0], r)  # the same address, but an item of another list
+        for bad in [lambda: r[3], lambda: r[-4]]:
+            self.assertRaises(IndexError, bad)
+        h = m.ExtraHeaders
+        h.Add(Name="X-A", Value="1")
+        self.assertEqual(h["x-a"].Value, "1")
+        self.assertRaises(KeyError, lambda: h["X-None"])
+        for bad in [lambda: len(m), lambda: m[0], lambda: r.Add("d@x", vNope=1), lambda: r.Add("d@x", vAddress="e@x")]:
+            self.assertRaises(TypeError, bad)
+        self.assertEqual(len(r), 3)
+
+    def test_dispatch_refusals_as_a_script_sees_them(self):
+        m = quillpost.CreateObject("Quillpost.Message")
+        # call, number, also an AttributeError
+        rows = [(lambda: m.NoSuchMember, 438, True), (lambda: setattr(m, "Recipients", 1), 438, True),
+                (lambda: setattr(m, "NoSuchMember", 1), 438, True), (lambda: setattr(m, "Port", "many"), 13, False),
+                (lambda: m.Recipients.Add(), 449, False), (lambda: m._invoke(0, quillpost.DISPATCH_PROPERTYGET, (1, 2)), 450, False),
+                (lambda: setattr(m, "Port", 2 ** 40), 6, False)]
+        for call, number, attribute in rows:
+            with self.subTest(number=number):
+                with self.assertRaises(Error) as caught:
+                    call()
+                e = caught.exception
+                self.assertEqual((e.number, e.source), (number, "Quillpost"))
+                self.assertTrue(e.description)
+                self.assertEqual(isinstance(e, AttributeError), attribute)
+
+    def test_dir_and_repr(self):
+        m = quillpost.CreateObject("Quillpost.Message")
+        self.assertLessEqual({"send", "Subject", "Recipients", "OnStartPage"}, set(dir(m)))
+        m.Subject = "Hi"
+        m.Recipients.Add("a@x")
+        self.assertEqual(repr(m), "<quillpost.Message Subject='Hi'>")
+        self.assertEqual(repr(m.Recipients), "<quillpost.Recipients Count=1>")
+        self.assertEqual(repr(m.Recipients[0]), "<quillpost.Recipient Address='a@x'>")
+
+    def test_priority_constants_are_the_type_librarys(self):
+        m = quillpost.CreateObject("Quillpost.Message")
+        call, V = quillpost._vcall, ctypes.c_void_p
+        info, lib = V(), V()
+        self.assertEqual(call(m._ptr, 4, ctypes.c_int32, [ctypes.c_uint32, ctypes.c_uint32, ctypes.POINTER(V)],
+                              0, 0x409, ctypes.byref(info)), 0)
+        self.assertEqual(call(info.value, 18, ctypes.c_int32, [ctypes.POINTER(V), V], ctypes.byref(lib), None), 0)
+        found, memid, count = V(), ctypes.c_int32(), ctypes.c_uint16(1)
+        name = quillpost._wide("QP_PRIORITY")
+        self.assertEqual(call(lib.value, 11, ctypes.c_int32, [V, ctypes.c_uint32, ctypes.POINTER(V),
+                              ctypes.POINTER(ctypes.c_int32), ctypes.POINTER(ctypes.c_uint16)],
+                              ctypes.addressof(name), 0, ctypes.byref(found), ctypes.byref(memid), ctypes.byref(count)), 0)
+        self.assertEqual(count.value, 1)
+
+        class VARDESC(ctypes.Structure):
+            _fields_ = [("memid", ctypes.c_int32), ("schema", V), ("value", ctypes.POINTER(quillpost.VARIANT)),
+                        ("elem", quillpost.ELEMDESC), ("flags", ctypes.c_uint16), ("kind", ctypes.c_int32)]
+        values = {}
+        for i in range(6):
+            desc, text, got = ctypes.POINTER(VARDESC)(), V(), ctypes.c_uint32()
+            self.assertEqual(call(found.value, 6, ctypes.c_int32, [ctypes.c_uint32, ctypes.POINTER(ctypes.POINTER(VARDESC))],
+                                  i, ctypes.byref(desc)), 0)
+            call(found.value, 7, ctypes.c_int32, [ctypes.c_int32, ctypes.POINTER(V), ctypes.c_uint32,
+                 ctypes.POINTER(ctypes.c_uint32)], desc.contents.memid, ctypes.byref(text), 1, ctypes.byref(got))
+            values[quillpost._text(text.value)] = desc.contents.value.contents.v.lVal
+            quillpost._rt.SysFreeString(text.value)
+        for p in (found, lib, info):
+            quillpost._release(p.value)
+        self.assertEqual(values, {e.name: e.value for e in quillpost.QP_PRIORITY})
+        self.assertEqual(quillpost.QP_PRIORITY_HIGH, 2)
 
 
 class Registration(unittest.TestCase):

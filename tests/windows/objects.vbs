@@ -77,6 +77,8 @@ Next
 WScript.Echo "Recipients(2) by default member: " & m.Recipients(2) & ", Item(1).Name: " & m.Recipients.Item(1).Name
 WScript.Echo "ExtraHeaders(""X-Second"").Value: " & m.ExtraHeaders("X-Second").Value
 WScript.Echo "attachment is this script: " & (m.Attachments(1) = WScript.ScriptFullName)
+WScript.Echo "same objects: " & (m.Recipients Is m.Recipients) & " " & (m.Recipients.Item(1) Is m.Recipients(1)) & _
+    " " & (m.Recipients Is m.CCs)
 m.Recipients.Remove 1
 m.ExtraHeaders.Remove "X-First"
 WScript.Echo "after Remove: " & Err.Number & " Recipients(1)=" & m.Recipients(1) & " ExtraHeaders(1)=" & m.ExtraHeaders(1)

@@ -30,8 +30,8 @@ void Describe(ITypeLib* library) {
     library->GetDocumentation(-1, &name, nullptr, nullptr, nullptr);
     TLIBATTR* attributes = nullptr;
     library->GetLibAttr(&attributes);
-    std::printf("library %s %u.%u, %u types\n", Narrow(name).c_str(), attributes->wMajorVerNum,
-                attributes->wMinorVerNum, library->GetTypeInfoCount());
+    std::printf("library %s %u.%u, locale 0x%lX, %u types\n", Narrow(name).c_str(), attributes->wMajorVerNum,
+                attributes->wMinorVerNum, static_cast<unsigned long>(attributes->lcid), library->GetTypeInfoCount());
     library->ReleaseTLibAttr(attributes);
     SysFreeString(name);
     for (UINT i = 0; i < library->GetTypeInfoCount(); ++i) {
@@ -41,8 +41,17 @@ void Describe(ITypeLib* library) {
         info->GetTypeAttr(&type);
         BSTR typeName = nullptr;
         info->GetDocumentation(MEMBERID_NIL, &typeName, nullptr, nullptr, nullptr);
-        std::printf("  %s %s: %u functions, %u values%s\n", KindName(type->typekind), Narrow(typeName).c_str(),
-                    type->cFuncs, type->cVars, (type->wTypeFlags & TYPEFLAG_FDUAL) ? ", dual" : "");
+        // Members carry no flags (hidden, restricted, ...), the enumerator included.
+        UINT flagged = 0;
+        for (UINT f = 0; f < type->cFuncs; ++f) {
+            FUNCDESC* function = nullptr;
+            if (FAILED(info->GetFuncDesc(f, &function))) continue;
+            if (function->wFuncFlags) ++flagged;
+            info->ReleaseFuncDesc(function);
+        }
+        std::printf("  %s %s: %u functions, %u values%s%s\n", KindName(type->typekind), Narrow(typeName).c_str(),
+                    type->cFuncs, type->cVars, (type->wTypeFlags & TYPEFLAG_FDUAL) ? ", dual" : "",
+                    flagged ? ", members with flags" : "");
         for (UINT v = 0; type->typekind == TKIND_ENUM && v < type->cVars; ++v) {
             VARDESC* var = nullptr;
             if (FAILED(info->GetVarDesc(v, &var))) continue;
