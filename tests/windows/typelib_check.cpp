@@ -25,6 +25,13 @@ const char* KindName(TYPEKIND kind) {
     }
 }
 
+bool IsOfIDispatch(const std::string& name) {
+    for (const char* inherited :
+         {"QueryInterface", "AddRef", "Release", "GetTypeInfoCount", "GetTypeInfo", "GetIDsOfNames", "Invoke"})
+        if (name == inherited) return true;
+    return false;
+}
+
 void Describe(ITypeLib* library) {
     BSTR name = nullptr;
     library->GetDocumentation(-1, &name, nullptr, nullptr, nullptr);
@@ -41,17 +48,23 @@ void Describe(ITypeLib* library) {
         info->GetTypeAttr(&type);
         BSTR typeName = nullptr;
         info->GetDocumentation(MEMBERID_NIL, &typeName, nullptr, nullptr, nullptr);
-        // Members carry no flags (hidden, restricted, ...), the enumerator included.
-        UINT flagged = 0;
+        // The interface's own members carry no flags (hidden, restricted, ...),
+        // the enumerator included; those of IDispatch before them do.
+        std::string flagged;
         for (UINT f = 0; f < type->cFuncs; ++f) {
             FUNCDESC* function = nullptr;
             if (FAILED(info->GetFuncDesc(f, &function))) continue;
-            if (function->wFuncFlags) ++flagged;
+            BSTR functionName = nullptr;
+            UINT got = 0;
+            info->GetNames(function->memid, &functionName, 1, &got);
+            const std::string member = Narrow(functionName);
+            SysFreeString(functionName);
+            if (function->wFuncFlags && !IsOfIDispatch(member)) flagged += " " + member;
             info->ReleaseFuncDesc(function);
         }
-        std::printf("  %s %s: %u functions, %u values%s%s\n", KindName(type->typekind), Narrow(typeName).c_str(),
+        std::printf("  %s %s: %u functions, %u values%s%s%s\n", KindName(type->typekind), Narrow(typeName).c_str(),
                     type->cFuncs, type->cVars, (type->wTypeFlags & TYPEFLAG_FDUAL) ? ", dual" : "",
-                    flagged ? ", members with flags" : "");
+                    flagged.empty() ? "" : ", flags on", flagged.c_str());
         for (UINT v = 0; type->typekind == TKIND_ENUM && v < type->cVars; ++v) {
             VARDESC* var = nullptr;
             if (FAILED(info->GetVarDesc(v, &var))) continue;
