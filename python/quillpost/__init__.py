@@ -157,6 +157,9 @@ _SCRIPT_ERRORS = {
     _hr(0x80020007): (446, "Object doesn't support named arguments"),
     _hr(0x80020008): (458, "Variable uses an Automation type not supported"),
     _hr(0x8007000E): (7, "Out of memory"),
+    _hr(0x80040154): (429, "ActiveX component can't create object"),
+    _hr(0x800401F3): (429, "ActiveX component can't create object"),
+    _hr(0x800401F8): (429, "ActiveX component can't create object"),
 }
 
 _STATUS_NAMES = {

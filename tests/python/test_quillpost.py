@@ -9,12 +9,14 @@ to aiosmtpd.
 Run by CTest with QP_SERVER (the component), QP_REGSVR (qpregsvr),
 QUILLPOST_RUNTIME (the runtime) and PYTHONPATH (the package) set."""
 
+import atexit
 import ctypes
 import datetime
 import decimal
 import email
 import email.policy
 import os
+import shutil
 import socket
 import subprocess
 import sys
@@ -24,6 +26,7 @@ import unittest
 SERVER = os.environ["QP_SERVER"]
 REGSVR = os.environ["QP_REGSVR"]
 FOLDER = tempfile.mkdtemp(prefix="qp-python-")
+atexit.register(shutil.rmtree, FOLDER, True)
 REGISTRY = os.path.join(FOLDER, "registry.reg")
 os.environ["QUILLPOST_REGISTRY"] = REGISTRY
 with open(REGISTRY, "w") as f:
@@ -256,7 +259,8 @@ class PythonShapes(unittest.TestCase):
         rows = [(lambda: m.NoSuchMember, 438, True), (lambda: setattr(m, "Recipients", 1), 438, True),
                 (lambda: setattr(m, "NoSuchMember", 1), 438, True), (lambda: setattr(m, "Port", "many"), 13, False),
                 (lambda: m.Recipients.Add(), 449, False), (lambda: m._invoke(0, quillpost.DISPATCH_PROPERTYGET, (1, 2)), 450, False),
-                (lambda: setattr(m, "Port", 2 ** 40), 6, False)]
+                (lambda: setattr(m, "Port", 2 ** 40), 6, False),
+                (lambda: quillpost.CreateObject("Quillpost.Nothing"), 429, False)]
         for call, number, attribute in rows:
             with self.subTest(number=number):
                 with self.assertRaises(Error) as caught:
