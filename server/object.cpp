@@ -41,17 +41,26 @@ Object* Self(void* self) { return static_cast<Object*>(self); }
 // the same object while a client holds it. The table keeps nothing alive: a
 // dual object leaves it when its last reference goes, and it holds the C++
 // object's address only for as long as it holds the C++ object itself. The
-// lock makes a lookup and the release of the last reference one step each,
-// since a reference may be released on another thread than the one that
-// reads the property.
-struct Wrappers {
-    std::mutex lock;
-    std::unordered_map<const Dispatch*, Object*> byTarget;
-};
-Wrappers& TheWrappers() {
-    static Wrappers* wrappers = new Wrappers;  // outlives objects released at exit
-    return *wrappers;
+// table exists only while it holds an object, so it is neither left behind
+// when the library is unloaded nor gone when a client releases an object
+// during the process's exit. The lock makes a lookup and the release of the
+// last reference one step each, since a reference may be released on
+// another thread than the one that reads the property.
+using WrapperTable = std::unordered_map<const Dispatch*, Object*>;
+std::mutex wrappersLock;
+WrapperTable* wrappers = nullptr;
+
+// Takes the entry of `target` out when it is `o`, and the table away once it
+// is empty.
+void ForgetWrapper(const Dispatch* target, const Object* o) {
+    if (!wrappers) return;
+    if (const auto at = wrappers->find(target); at != wrappers->end() && at->second == o) wrappers->erase(at);
+    if (wrappers->empty()) {
+        delete wrappers;
+        wrappers = nullptr;
+    }
 }
+
 Object* FromSupportErrorInfo(void* self) {
     return reinterpret_cast<Object*>(static_cast<char*>(self) - sizeof(void*));
 }
@@ -301,21 +310,24 @@ private:
 // ---- the dual object -------------------------------------------------------
 
 IDispatch* NewObject(const ClassInfo& info, std::shared_ptr<Dispatch> target) {
-    Wrappers& wrappers = TheWrappers();
-    const std::lock_guard hold(wrappers.lock);
-    auto [at, added] = wrappers.byTarget.try_emplace(target.get(), nullptr);
+    const std::lock_guard hold(wrappersLock);
+    if (!wrappers) wrappers = new WrapperTable;
+    const Dispatch* key = target.get();
+    auto [at, added] = wrappers->try_emplace(key, nullptr);
     if (!added && at->second->info == &info) {
         ++at->second->references;
         return reinterpret_cast<IDispatch*>(at->second);
     }
+    Object* made = nullptr;
     try {
-        at->second = new Object{DualVtable(info), kSupportErrorInfoVtable, {1}, &info, std::move(target)};
+        made = new Object{DualVtable(info), kSupportErrorInfoVtable, {1}, &info, std::move(target)};
     } catch (...) {
-        if (added) wrappers.byTarget.erase(at);
+        ForgetWrapper(key, nullptr);
         throw;
     }
+    at->second = made;
     CountObject(1);
-    return reinterpret_cast<IDispatch*>(at->second);
+    return reinterpret_cast<IDispatch*>(made);
 }
 
 IEnumVARIANT* NewEnumerator(std::shared_ptr<Enumerator> items, const ClassInfo* itemClass) {
@@ -402,12 +414,10 @@ ULONG STDMETHODCALLTYPE AddRef(void* self) { return ++Self(self)->references; }
 
 ULONG STDMETHODCALLTYPE Release(void* self) {
     Object* o = Self(self);
-    Wrappers& wrappers = TheWrappers();
-    std::unique_lock hold(wrappers.lock);
+    std::unique_lock hold(wrappersLock);
     const ULONG left = --o->references;
     if (left != 0) return left;
-    if (const auto at = wrappers.byTarget.find(o->target.get()); at != wrappers.byTarget.end() && at->second == o)
-        wrappers.byTarget.erase(at);
+    ForgetWrapper(o->target.get(), o);
     hold.unlock();
     delete o;
     CountObject(-1);
