@@ -132,6 +132,16 @@ subject_only_port=$(sed -n 4p "$work/port")
     # No web server here: the removal binds nothing and reports nothing.
     run "$(winpath "$work/uninst_check.exe")" "$(winpath "$uninst")"
     echo "uninst_check: $?"
+    # qpmail warns about a password file that others may read (Wine gives a
+    # file the access list of its mode); nothing listens on port 1.
+    printf 'secret\n' >"$work/open-password" && chmod 644 "$work/open-password"
+    printf 'secret\n' >"$work/own-password" && chmod 600 "$work/own-password"
+    for file in open-password own-password; do
+        status=0
+        (cd "$work" && run "$(winpath "$build/tools/qpmail.exe")" --server 127.0.0.1 --port 1 --from a@example.com \
+            --to b@example.com --user someone --password-file "$file") || status=$?
+        echo "qpmail with $file: $status"
+    done
     exec 9>&-
     wait "$server_pid" 2>/dev/null || true
     server_pid=
