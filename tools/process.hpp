@@ -1,4 +1,5 @@
-// What qpmail asks of the process it runs in, whatever the system.
+// What qpmail asks of the process it runs in and of the system's files,
+// whatever the system.
 #pragma once
 
 #include <string>

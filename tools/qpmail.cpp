@@ -64,7 +64,8 @@ int Run(const std::vector<std::string>& args) {
     // on, since refusing would break scripts that have always worked.
     for (const std::string& path : options->secretFiles)
         if (qpmail::OthersMayRead(path))
-            std::cerr << "qpmail: warning: " << path << " can be read by other users; keep it readable by its owner only" << std::endl;
+            std::cerr << "qpmail: warning: " << path
+                      << " can be read by other users; keep it readable by its owner only" << std::endl;
 
     Message& message = *options->message;
     try {
