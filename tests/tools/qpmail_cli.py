@@ -103,7 +103,9 @@ def main():
     qpmail, version = sys.argv[1], sys.argv[2]
     listener = Listener()
     closed = closed_port()
-    folder = tempfile.mkdtemp(prefix="qpmail-cli-")
+    # Removed with everything in it when the run ends.
+    holder = tempfile.TemporaryDirectory(prefix="qpmail-cli-")
+    folder = holder.name
     with open(os.path.join(folder, "chart.png"), "wb") as f:
         f.write(b"\x89PNG" + bytes(range(256)) * 8)
     with open(os.path.join(folder, "big.bin"), "wb") as f:
