@@ -33,6 +33,7 @@ constexpr std::array kErrors{
     ErrorInfo{Err::ArgumentNotOptional, 449, "Argument not optional"},
     ErrorInfo{Err::WrongArgumentCount, 450, "Wrong number of arguments or invalid property assignment"},
     ErrorInfo{Err::DuplicateKey, 457, "This key is already associated with an element of this collection"},
+    ErrorInfo{Err::BlankCredential, 9977, "Login credentials can not be blank: "},
     ErrorInfo{Err::OAuthTokenRequestFailed, 9978, "OAuth token request failed: "},
     ErrorInfo{Err::InvalidHeaderName, 9979, "Header name is not valid: "},
     ErrorInfo{Err::NoStartTls, 9980, "The server does not offer STARTTLS"},

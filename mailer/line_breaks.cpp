@@ -53,6 +53,8 @@ void CheckLineBreaks(const Snapshot& m) {
     // Every value here becomes part of a header line or an SMTP command; a
     // line break inside one would let a web form add lines of its own.
     VisitHeaderTexts(m, RefuseLineBreak);
+    // The server's name goes into the trace and into the TLS name check.
+    RefuseLineBreak(m.server, "Server");
     VisitHeaderTexts(m, RefuseInvalidUtf8);
     RefuseInvalidUtf8(m.textBody, "TextBody");
     RefuseInvalidUtf8(m.htmlBody, "HtmlBody");

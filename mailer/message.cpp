@@ -130,6 +130,7 @@ void Message::send() {
     CheckLineBreaks(m);
 
     const Submission submission = ResolveSubmission(m);
+    CheckCredentials(submission);
 
     Trace trace;
     Session session(m.timeOut, trace);

@@ -81,4 +81,10 @@ Submission ResolveSubmission(const Snapshot& m) {
     return s;
 }
 
+void CheckCredentials(const Submission& s) {
+    if (!s.HasCredentials()) return;
+    if (s.userName.empty()) raise(Err::BlankCredential, "UserName");
+    if (s.password.empty() && s.oauthToken.empty()) raise(Err::BlankCredential, "Password");
+}
+
 }  // namespace quillpost

@@ -36,4 +36,9 @@ std::string ServerKeyPath(const std::string& server);
 // understood raises 5 naming it.
 Submission ResolveSubmission(const Snapshot& message);
 
+// Raises 9977 naming the blank one when a login is asked for with a part
+// missing: a password or token without a user name (RFC 4616 2 and the
+// XOAUTH2 grant both need one), or a user name with neither.
+void CheckCredentials(const Submission& submission);
+
 }  // namespace quillpost

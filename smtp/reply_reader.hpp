@@ -35,7 +35,8 @@ public:
     // whole line that is no continuation line (three digits and a hyphen).
     // Nothing while the reply is incomplete.
     std::optional<Reply> TakeReply();
-    // Everything held, taken out: an incomplete reply judged as it stands.
+    // Everything held, taken out: bytes that came unasked, or the part of a
+    // reply that never became whole.
     Reply TakeAll();
     // Forgets everything held.
     void Clear();

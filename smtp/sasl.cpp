@@ -2,6 +2,8 @@
 
 #include <quillpost/base64.hpp>
 
+#include <nlohmann/json.hpp>
+
 #include <span>
 
 namespace quillpost {
@@ -20,6 +22,15 @@ std::string HmacMd5Hex(std::string_view key, std::string_view challenge) {
         hex += kHex[byte & 15];
     }
     return hex;
+}
+
+std::string OAuthErrorStatus(std::string_view challenge) {
+    const nlohmann::json error = nlohmann::json::parse(Base64Decode(challenge), nullptr, false);
+    if (!error.is_object()) return {};
+    const auto status = error.find("status");
+    if (status == error.end()) return {};
+    if (status->is_string()) return status->get<std::string>();
+    return status->is_number() ? status->dump() : std::string();
 }
 
 }  // namespace quillpost

@@ -99,7 +99,20 @@ void Session::Authenticate(AuthMechanism mechanism, std::string_view user, std::
     case AuthMechanism::XOAuth2: {
         const std::string grant = "user=" + std::string(user) + "\x01" "auth=Bearer " + std::string(secret) + "\x01\x01";
         Command("AUTH XOAUTH2 " + Base64Text(grant) + "\r\n", "AUTH XOAUTH2 ****\r\n");
-        break;
+        const Reply reply = ReadReply();
+        if (reply.Is("235")) return;
+        if (!reply.Is("334")) throw ServerReplyError(reply.text);
+        // RFC 7628 3.2.3: the refused token's error comes as a challenge;
+        // an empty response ends the exchange, and the server then gives
+        // its final reply, which carries the number of the failure.
+        const std::vector<std::string_view> lines = reply.Lines();
+        const std::string status = OAuthErrorStatus(lines.empty() ? std::string_view() : lines.front());
+        Command("\r\n");
+        const Reply last = ReadReply();
+        if (last.Is("235")) return;
+        const Error refused = ServerReplyError(last.text);
+        if (status.empty()) throw refused;
+        throw Error(refused.number(), refused.description() + "XOAUTH2 status " + status);
     }
     case AuthMechanism::Plain: {
         // RFC 4616 2: no authorization identity, the user, the password.
@@ -267,8 +280,7 @@ Reply Session::ReadReply() {
     }
 
     // A multi-line reply ends only with its first line that is no
-    // continuation line; it is judged once it is whole, or as it stands when
-    // the time is up.
+    // continuation line; it is judged only once it is whole.
     for (;;) {
         std::optional<Reply> reply = replies_.TakeReply();
         if (!reply && replies_.Size() > kReplyLimit) {
@@ -277,7 +289,13 @@ Reply Session::ReadReply() {
             trace_.Write("< ", shown);
             raise(Err::UnexpectedResponse, shown);
         }
-        if (!reply && Elapsed(start) > timeOut_) reply = replies_.TakeAll();
+        if (!reply && Elapsed(start) > timeOut_) {
+            // RFC 5321 4.2.1: a reply ends with the line break of its last
+            // line; a part of one is no answer, so it neither accepts nor
+            // refuses anything. It is traced, and the wait has timed out.
+            trace_.Write("< ", replies_.TakeAll().text);
+            raise(Err::ResponseTimeout);
+        }
         if (reply) {
             trace_.Write("< ", reply->text);
             return std::move(*reply);

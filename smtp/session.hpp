@@ -81,7 +81,9 @@ public:
     // itself is forgotten (RFC 3207 4.2), and EHLO must be sent again.
     void StartTls(const TlsSettings& settings);
     // AUTH with `mechanism`, 235. The secret (password or token) and its
-    // Base64 form never reach the trace: those lines show "****".
+    // Base64 form never reach the trace: those lines show "****". A refused
+    // XOAUTH2 token raises the final reply's error (535: 9535), its
+    // description followed by "XOAUTH2 status " and the server's status.
     void Authenticate(AuthMechanism mechanism, std::string_view user, std::string_view secret);
     // RFC 2920: from here on MAIL FROM and RCPT TO go out without waiting,
     // and data waits for all their replies in order, then its own. Only for
@@ -101,11 +103,11 @@ public:
     void SendText(std::string_view text);
     // Hands every buffered byte to the connection.
     void Flush();
-    // Waits for the next complete reply (or what came of it when the time is
-    // up) and traces it; raises 9998 when nothing came in time.
+    // Waits for the next complete reply and traces it; raises 9998 when none
+    // is complete in time (a part that came is traced first).
     Reply ReadReply();
     // Waits for the next reply and returns it when it begins with
-    // `expected`; raises 9998 when none comes in time and the reply's error
+    // `expected`; raises 9998 when none is complete in time and the reply's error
     // (ServerReplyError) when it begins otherwise.
     Reply WaitForResponse(std::string_view expected);
     // Traces the refused reply and raises its error.

@@ -1,5 +1,8 @@
-// What qpmail asks of the process it runs in, whatever the system.
+// What qpmail asks of the process it runs in and of the system's files,
+// whatever the system.
 #pragma once
+
+#include <string>
 
 namespace quillpost::qpmail {
 
@@ -10,5 +13,9 @@ void ReportBrokenConnectionsAsErrors();
 // True when standard error is a terminal, where someone watches a progress
 // line; a log file or a pipe gets no progress line.
 bool StandardErrorIsTerminal();
+
+// True when users other than the file's owner may read the file at `path`
+// (its group or everyone); false when it cannot be looked at.
+bool OthersMayRead(const std::string& path);
 
 }  // namespace quillpost::qpmail

@@ -1,5 +1,6 @@
 #include "process.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -13,5 +14,10 @@ void ReportBrokenConnectionsAsErrors() {
 }
 
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+bool OthersMayRead(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && (status.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
 
 }  // namespace quillpost::qpmail

@@ -60,6 +60,13 @@ int Run(const std::vector<std::string>& args) {
     if (options->help) return Show(qpmail::UsageText(), qpmail::kExitAccepted);
     if (options->version) return Show(qpmail::VersionText(TlsLibraryVersion()), qpmail::kExitAccepted);
 
+    // A password or token that others can read is no secret; the send goes
+    // on, since refusing would break scripts that have always worked.
+    for (const std::string& path : options->secretFiles)
+        if (qpmail::OthersMayRead(path))
+            std::cerr << "qpmail: warning: " << path
+                      << " can be read by other users; keep it readable by its owner only" << std::endl;
+
     Message& message = *options->message;
     try {
         std::optional<qpmail::ProgressLine> progress;

@@ -257,13 +257,15 @@ std::string ReadBody(const std::string& path, std::istream& standardInput) {
     return content;
 }
 
-// The first line of a secret's file, without its line break.
-std::string FirstLine(const std::string& path) {
+// The first line of the file of the secret `property`, without its line
+// break; an empty one is refused before anything is connected to.
+std::string FirstLine(const std::string& path, std::string_view property) {
     Attachments().Add(path);
     std::ifstream in(path, std::ios::binary);
     std::string line;
     if (!in || (!std::getline(in, line) && in.bad())) raise(Err::PathFileAccessError);
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) raise(Err::BlankCredential, property);
     return line;
 }
 
@@ -308,11 +310,12 @@ std::shared_ptr<Message> BuildMessage(const CommandLine& line, std::istream& sta
     if (line.security) message->Security(*line.security);
     if (line.user) message->UserName(*line.user);
     if (line.passwordFile) {
-        message->Password(NamingFile(*line.passwordFile, [&] { return FirstLine(*line.passwordFile); }));
+        message->Password(NamingFile(*line.passwordFile, [&] { return FirstLine(*line.passwordFile, "Password"); }));
     } else if (const char* password = std::getenv("QPMAIL_PASSWORD"); password != nullptr && *password != '\0') {
         message->Password(password);
     }
-    if (line.tokenFile) message->OAuthToken(NamingFile(*line.tokenFile, [&] { return FirstLine(*line.tokenFile); }));
+    if (line.tokenFile)
+        message->OAuthToken(NamingFile(*line.tokenFile, [&] { return FirstLine(*line.tokenFile, "OAuthToken"); }));
     if (line.caFile) message->CAFile(*line.caFile);
     if (line.insecure) message->VerifyCertificate(false);
     if (line.allowPlainTextAuth) message->AllowPlainTextAuth(true);
@@ -365,6 +368,8 @@ Options ParseArguments(const std::vector<std::string>& args, std::istream& stand
     options.version = line.version && !line.help;
     options.dryRun = line.dryRun;
     options.quiet = line.quiet;
+    for (const auto* file : {&line.passwordFile, &line.tokenFile})
+        if (*file) options.secretFiles.push_back(**file);
     if (!line.help && !line.version) options.message = BuildMessage(line, standardInput);
     return options;
 }

@@ -36,6 +36,8 @@ struct Options {
     bool version = false;  // --version
     bool dryRun = false;   // write the data section to standard output, send nothing
     bool quiet = false;    // no progress line
+    // The password and token files named, for the check of who may read them.
+    std::vector<std::string> secretFiles;
 };
 
 // Parses the arguments that follow the program name. `standardInput` is read

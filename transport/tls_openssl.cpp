@@ -151,7 +151,10 @@ public:
         const std::string host = Unbracketed(settings.host);
         if (settings.verify) {
             X509_VERIFY_PARAM* param = SSL_get0_param(ssl_.get());
-            X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+            // RFC 6125 6.4.4: names are matched in the subject alternative
+            // names only, never in the subject's common name.
+            X509_VERIFY_PARAM_set_hostflags(param,
+                                            X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
             const int set = IsAddress(host) ? X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str())
                                             : X509_VERIFY_PARAM_set1_host(param, host.c_str(), 0);
             if (set != 1) raise(Err::CertificateNotTrusted, "cannot check the name " + host);

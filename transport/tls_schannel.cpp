@@ -197,9 +197,34 @@ Store LoadCaFile(const std::string& path) {
     return store;
 }
 
+bool IsAddress(const std::string& host) {
+    return host.find(':') != std::string::npos || host.find_first_not_of("0123456789.") == std::string::npos;
+}
+
+// RFC 6125 6.4.4: the names a certificate is issued for are its subject
+// alternative names; the subject's common name is not consulted (the SSL
+// policy would fall back to it), so a certificate without a name of the
+// host's kind there names no server.
+bool NamesServerInAltNames(PCCERT_CONTEXT certificate, bool address) {
+    const CERT_INFO* info = certificate->pCertInfo;
+    const CERT_EXTENSION* extension = ::CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+    if (extension == nullptr) return false;
+    void* decoded = nullptr;
+    DWORD size = 0;
+    if (!::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
+                               extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded, &size))
+        return false;
+    const auto* names = static_cast<const CERT_ALT_NAME_INFO*>(decoded);
+    const DWORD wanted = address ? CERT_ALT_NAME_IP_ADDRESS : CERT_ALT_NAME_DNS_NAME;
+    bool found = false;
+    for (DWORD i = 0; i < names->cAltEntry && !found; ++i) found = names->rgAltEntry[i].dwAltNameChoice == wanted;
+    ::LocalFree(decoded);
+    return found;
+}
+
 // Checks the server's certificate: a chain to one of the system's roots, or
-// to a certificate of the CA file, issued to a server, and for `host`.
-// Raises 9982 with the reason otherwise.
+// to a certificate of the CA file, issued to a server, and for `host` by a
+// subject alternative name. Raises 9982 with the reason otherwise.
 void CheckCertificate(PCCERT_CONTEXT server, const std::string& host, const std::string& caFile) {
     Store extra;
     Store pool;
@@ -247,6 +272,8 @@ void CheckCertificate(PCCERT_CONTEXT server, const std::string& host, const std:
     if (anchored) faults &= ~static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT);
     if (faults != 0) raise(Err::CertificateNotTrusted, ChainText(faults));
 
+    if (!NamesServerInAltNames(server, IsAddress(host)))
+        raise(Err::CertificateNotTrusted, TrustText(static_cast<DWORD>(CERT_E_CN_NO_MATCH), host));
     std::wstring name = Widened(host);
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
@@ -262,10 +289,6 @@ void CheckCertificate(PCCERT_CONTEXT server, const std::string& host, const std:
     if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policy, &status))
         raise(Err::CertificateNotTrusted, "the certificate could not be checked (" + Hex(::GetLastError()) + ")");
     if (status.dwError != 0) raise(Err::CertificateNotTrusted, TrustText(status.dwError, host));
-}
-
-bool IsAddress(const std::string& host) {
-    return host.find(':') != std::string::npos || host.find_first_not_of("0123456789.") == std::string::npos;
 }
 
 std::string Unbracketed(const std::string& host) {

@@ -21,11 +21,12 @@ inline constexpr int kSteps = 8;
 
 // How it misbehaves. A stall sends and reads nothing for longer than the
 // client waits; a second reply is the right reply followed by one that
-// nobody asked for (mid data: a reply that comes before the data has ended).
+// nobody asked for (mid data: a reply that comes before the data has ended);
+// an unfinished reply is a continuation line whose final line never comes.
 enum class Fault {
-    Close, Reset, Stall, NulBytes, NoCode, NegativeCode, FourDigitCode, EndlessLine, SecondReply, WrongCode
+    Close, Reset, Stall, NulBytes, NoCode, NegativeCode, FourDigitCode, EndlessLine, SecondReply, WrongCode, Unfinished
 };
-inline constexpr int kFaults = 10;
+inline constexpr int kFaults = 11;
 
 // The client's writes in the order of the conversation. After a failure the
 // client may write nothing beyond the last one it was entitled to.
@@ -46,18 +47,19 @@ constexpr Write N = Write::Nothing, H = Write::Helo, M = Write::MailFrom, R = Wr
 // close while a reply is awaited ends in 9998 after TimeOut; during the data
 // it fails the next write (10054). A server that floods the connection while
 // the client is still sending deadlocks both: the client's 9997. An unasked
-// reply is refused when the next command is about to go out.
+// reply is refused when the next command is about to go out. An unfinished
+// reply is never an answer, even when it begins with the code awaited: 9998.
 inline constexpr Outcome kOutcomes[kSteps][kFaults] = {
 #define O(n, w) Outcome{n, outcome::w}
-    //  Close           Reset           Stall          NUL bytes      no code        negative       four digits    endless line   second reply   wrong code
-    {O(9998, N),  O(9998, N),  O(9998, N), O(9999, N), O(9999, N), O(9999, N), O(9999, N), O(9999, N), O(9250, N), O(9451, N)},  // before greeting
-    {O(9998, H),  O(9998, H),  O(9998, H), O(9999, H), O(9999, H), O(9999, H), O(9999, H), O(9999, H), O(9250, H), O(9451, H)},  // after HELO
-    {O(9998, M),  O(9998, M),  O(9998, M), O(9999, M), O(9999, M), O(9999, M), O(9999, M), O(9999, M), O(9250, M), O(9451, M)},  // after MAIL FROM
-    {O(9998, R),  O(9998, R),  O(9998, R), O(9999, R), O(9999, R), O(9999, R), O(9999, R), O(9999, R), O(9250, R), O(9451, R)},  // after RCPT TO
-    {O(9998, D),  O(9998, D),  O(9998, D), O(9999, D), O(9999, D), O(9999, D), O(9999, D), O(9999, D), O(9250, B), O(9451, D)},  // after data
-    {O(10054, B), O(10054, B), O(9997, B), O(9999, B), O(9999, B), O(9999, B), O(9999, B), O(9997, B), O(9250, B), O(9451, B)},  // mid data
-    {O(9998, E),  O(9998, E),  O(9998, E), O(9999, E), O(9999, E), O(9999, E), O(9999, E), O(9999, E), O(0, Q),    O(9451, E)},  // after end of data
-    {O(0, Q),     O(0, Q),     O(0, Q),    O(0, Q),    O(0, Q),    O(0, Q),    O(0, Q),    O(0, Q),    O(0, Q),    O(0, Q)},     // at quit
+    //  Close           Reset           Stall          NUL bytes      no code        negative       four digits    endless line   second reply   wrong code     unfinished
+    {O(9998, N),  O(9998, N),  O(9998, N), O(9999, N), O(9999, N), O(9999, N), O(9999, N), O(9999, N), O(9250, N), O(9451, N), O(9998, N)},  // before greeting
+    {O(9998, H),  O(9998, H),  O(9998, H), O(9999, H), O(9999, H), O(9999, H), O(9999, H), O(9999, H), O(9250, H), O(9451, H), O(9998, H)},  // after HELO
+    {O(9998, M),  O(9998, M),  O(9998, M), O(9999, M), O(9999, M), O(9999, M), O(9999, M), O(9999, M), O(9250, M), O(9451, M), O(9998, M)},  // after MAIL FROM
+    {O(9998, R),  O(9998, R),  O(9998, R), O(9999, R), O(9999, R), O(9999, R), O(9999, R), O(9999, R), O(9250, R), O(9451, R), O(9998, R)},  // after RCPT TO
+    {O(9998, D),  O(9998, D),  O(9998, D), O(9999, D), O(9999, D), O(9999, D), O(9999, D), O(9999, D), O(9250, B), O(9451, D), O(9998, D)},  // after data
+    {O(10054, B), O(10054, B), O(9997, B), O(9999, B), O(9999, B), O(9999, B), O(9999, B), O(9997, B), O(9250, B), O(9451, B), O(9999, B)},  // mid data
+    {O(9998, E),  O(9998, E),  O(9998, E), O(9999, E), O(9999, E), O(9999, E), O(9999, E), O(9999, E), O(0, Q),    O(9451, E), O(9998, E)},  // after end of data
+    {O(0, Q),     O(0, Q),     O(0, Q),    O(0, Q),    O(0, Q),    O(0, Q),    O(0, Q),    O(0, Q),    O(0, Q),    O(0, Q),    O(0, Q)},     // at quit
 #undef O
 };
 
@@ -73,7 +75,8 @@ inline const char* NameOf(Step step) {
 
 inline const char* NameOf(Fault fault) {
     static const char* const names[] = {"Close",         "Reset",       "Stall",       "NulBytes",  "NoCode",
-                                        "NegativeCode", "FourDigitCode", "EndlessLine", "SecondReply", "WrongCode"};
+                                        "NegativeCode", "FourDigitCode", "EndlessLine", "SecondReply", "WrongCode",
+                                        "Unfinished"};
     return names[static_cast<int>(fault)];
 }
 
@@ -87,6 +90,7 @@ inline std::string BytesOf(Fault fault) {
     case Fault::EndlessLine: return std::string(1 << 20, 'x');
     case Fault::SecondReply: return "250 again\r\n";
     case Fault::WrongCode: return "451 try later\r\n";
+    case Fault::Unfinished: return "250-more to come\r\n";
     default: return {};
     }
 }

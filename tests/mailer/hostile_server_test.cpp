@@ -41,7 +41,7 @@ const Milestone kMilestones[] = {
 std::string LineBeforeError(std::int32_t number, Fault fault) {
     switch (number) {
     case 9997: return "+ Waiting to send\r\n";
-    case 9998: return "+ Finished waiting\r\n";
+    case 9998: return fault == Fault::Unfinished ? "< " + ShownReply(fault) + "\r\n" : "+ Finished waiting\r\n";
     case 10054: return {};  // the failing write may come after any line of the body
     default: return "< " + ShownReply(fault) + "\r\n";
     }
@@ -120,7 +120,8 @@ INSTANTIATE_TEST_SUITE_P(Matrix, HostileServerTest,
                                                               Step::AfterEndOfData, Step::AtQuit),
                                             ::testing::Values(Fault::Close, Fault::Reset, Fault::Stall, Fault::NulBytes,
                                                               Fault::NoCode, Fault::NegativeCode, Fault::FourDigitCode,
-                                                              Fault::EndlessLine, Fault::SecondReply, Fault::WrongCode)),
+                                                              Fault::EndlessLine, Fault::SecondReply, Fault::WrongCode,
+                                                              Fault::Unfinished)),
                          CellName);
 
 }  // namespace

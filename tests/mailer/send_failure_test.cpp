@@ -109,9 +109,21 @@ TEST_F(SendFailureTest, LineBreaksInHeaderValuesAreRefusedBeforeConnecting) {
         {[](Message& m) { m.ExtraHeaders()->Add("X-A\n", "v"); }, "ExtraHeaders"},
         {[](Message& m) { m.ExtraHeaders()->Add("X-B", "v\r\nX-Injected: 1"); }, "ExtraHeaders"},
         {[&](Message& m) { m.Attachments()->Add(file); }, "Attachments"},
+        // Traced as it stands, it would forge lines of the trace.
+        {[](Message& m) { m.Server("127.0.0.1\r\n+ Error 0: forged"); }, "Server"},
     };
     peer.Start();
     ExpectRefusedBeforeConnecting(peer, trace, cases, 9993, "Line break not allowed in ");
+}
+
+TEST_F(SendFailureTest, ALoginWithABlankPartIsRefusedBeforeConnecting) {
+    const std::vector<RefusedSetting> cases{
+        {[](Message& m) { m.Password("pw"); }, "UserName"},
+        {[](Message& m) { m.OAuthToken("tok"); }, "UserName"},
+        {[](Message& m) { m.UserName("ann"); }, "Password"},
+    };
+    peer.Start();
+    ExpectRefusedBeforeConnecting(peer, trace, cases, 9977, "Login credentials can not be blank: ");
 }
 
 TEST_F(SendFailureTest, FoldedAddressListsAreNotLineBreaksOfTheCaller) {

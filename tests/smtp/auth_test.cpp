@@ -3,6 +3,7 @@
 #include "smtp/sasl.hpp"
 #include "smtp/session.hpp"
 
+#include "tests/support/error_of.hpp"
 #include "tests/support/scripted_peer.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -16,6 +17,7 @@
 namespace quillpost {
 namespace {
 
+using test::RaisedBy;
 using test::ScriptedPeer;
 using test::TempDir;
 
@@ -56,6 +58,34 @@ TEST(Authenticate, EachMechanismSpeaksItsRfcAndTracesNoSecret) {
         for (const std::string& secret : {c.secret, Base64Text(c.secret), plain, bearer, cram})
             EXPECT_EQ(traced.find(secret), std::string::npos) << traced;
         EXPECT_NE(traced.find("****"), std::string::npos);
+    }
+}
+
+TEST(Authenticate, ARefusedTokenIsAnsweredWithAnEmptyLineAndEndsInTheFinalReply) {
+    struct Case {
+        std::string challenge;  // after "334 "
+        std::string description;
+    };
+    const std::string refusal = "5.7.8 Username and Password not accepted\r\n";
+    const std::string bearer = Base64Text("user=ann\x01" "auth=Bearer tok-9\x01\x01");
+    // RFC 7628 3.2.2 and its example in 4.3.
+    const std::vector<Case> cases = {
+        {Base64Text(R"({"status":"401","schemes":"bearer","scope":"https://mail.example.com/"})"),
+         refusal + "XOAUTH2 status 401"},
+        {Base64Text(R"({"schemes":"bearer"})"), refusal},
+        {Base64Text("not JSON"), refusal},
+    };
+    for (const Case& c : cases) {
+        ScriptedPeer peer;
+        peer.ExpectLine().Send("334 " + c.challenge + "\r\n").ExpectLine().Send("535 " + refusal).Hold();
+        peer.Start();
+        Trace trace;
+        Session session(5, trace);
+        session.Open("127.0.0.1", peer.port());
+        const Error e = RaisedBy([&] { session.Authenticate(AuthMechanism::XOAuth2, "ann", "tok-9"); });
+        EXPECT_EQ(e.number(), 9535) << c.challenge;
+        EXPECT_EQ(e.description(), c.description);
+        EXPECT_EQ(peer.Received(), "AUTH XOAUTH2 " + bearer + "\r\n\r\n");
     }
 }
 

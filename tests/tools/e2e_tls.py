@@ -32,14 +32,17 @@ def openssl(*args, cwd):
 
 
 def make_certificates(folder):
-    """A CA, a certificate for localhost/127.0.0.1/::1, and one for another name."""
+    """A CA, a certificate for localhost/127.0.0.1/::1, one for another name, and one that names
+    localhost in its subject only."""
     openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
             "-days", "2", "-subj", "/CN=Quillpost Test CA", cwd=folder)
-    for name, alt in (("good", "DNS:localhost,IP:127.0.0.1,IP:::1"), ("wrong", "DNS:wrong.example")):
+    for name, subject, extension in (("good", "good", "subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1"),
+                                     ("wrong", "wrong", "subjectAltName=DNS:wrong.example"),
+                                     ("subject-only", "localhost", "extendedKeyUsage=serverAuth")):
         openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}.key", "-out", f"{name}.csr",
-                "-subj", f"/CN={name}", cwd=folder)
+                "-subj", f"/CN={subject}", cwd=folder)
         with open(os.path.join(folder, f"{name}.ext"), "w") as f:
-            f.write(f"subjectAltName={alt}\n")
+            f.write(extension + "\n")
         openssl("x509", "-req", "-in", f"{name}.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
                 "-out", f"{name}.pem", "-days", "2", "-extfile", f"{name}.ext", cwd=folder)
 
@@ -117,7 +120,7 @@ def main():
         make_certificates(folder)
         ca = os.path.join(folder, "ca.pem")
         password_file = os.path.join(folder, "password")
-        with open(password_file, "w") as f:
+        with open(os.open(password_file, os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
             f.write(PASSWORD + "\n")
         trace = os.path.join(folder, "trace.log")
 
@@ -135,6 +138,7 @@ def main():
               authenticator=authenticator, auth_require_tls=True, auth_exclude_mechanism=["PLAIN"])
         start("implicit", ssl_context=context(folder, "good"))
         start("wrong-name", tls_context=context(folder, "wrong"), require_starttls=True)
+        start("subject-only", tls_context=context(folder, "subject-only"), require_starttls=True)
         start("plain", authenticator=authenticator, auth_require_tls=False)
         try:
             start("ipv6", host="::1")
@@ -165,6 +169,9 @@ def main():
             ("unchecked certificate when asked", "wrong-name", ["--security", "starttls", "--insecure"], {}, 0, None, False),
             ("untrusted without the CA file", "starttls", ["--security", "starttls"] + auth, {}, 1, 9982, None),
             ("certificate for another name", "wrong-name", ["--security", "starttls", "--ca-file", ca], {}, 1, 9982, None),
+            # RFC 6125 6.4.4: a name only in the subject's common name names no server.
+            ("localhost named in the subject only", "subject-only", ["--security", "starttls", "--ca-file", ca], {}, 1,
+             9982, None),
             ("STARTTLS missing while required", "plain", ["--security", "starttls", "--ca-file", ca], {}, 1, 9980, None),
             ("credentials refused over plain text", "plain", auth, {}, 1, 9984, None),
             ("EHLO refused while STARTTLS required", "old", ["--security", "starttls"], {}, 1, 9980, None),
@@ -178,7 +185,7 @@ def main():
                     continue
                 controller, handler, port = servers[server]
                 mail_from_before = handler.mail_from_seen if handler else 0
-                host = "::1" if server == "ipv6" else "127.0.0.1"
+                host = {"ipv6": "::1", "subject-only": "localhost"}.get(server, "127.0.0.1")
                 if os.path.exists(trace):
                     os.remove(trace)
                 full_env = dict(os.environ, **env)

@@ -103,11 +103,18 @@ def main():
     qpmail, version = sys.argv[1], sys.argv[2]
     listener = Listener()
     closed = closed_port()
-    folder = tempfile.mkdtemp(prefix="qpmail-cli-")
+    # Removed with everything in it when the run ends.
+    holder = tempfile.TemporaryDirectory(prefix="qpmail-cli-")
+    folder = holder.name
     with open(os.path.join(folder, "chart.png"), "wb") as f:
         f.write(b"\x89PNG" + bytes(range(256)) * 8)
     with open(os.path.join(folder, "big.bin"), "wb") as f:
         f.write(os.urandom(4 << 20))
+    for name, content, mode in (("pw.txt", "secret\n", 0o600), ("empty.txt", "\n", 0o600),
+                                ("open.txt", "secret\n", 0o644)):
+        with open(os.path.join(folder, name), "w") as f:
+            f.write(content)
+        os.chmod(os.path.join(folder, name), mode)
     def server(port=listener.port):
         return ["--server", "127.0.0.1", "--port", str(port), "--timeout", "10"]
 
@@ -139,6 +146,12 @@ def main():
          rf"qpmail: error 10061: Connection refused \(127\.0\.0\.1 port {closed}\)$", 0),
         ("server refuses the recipient", sendable(), False, 1, None, "qpmail: error 9550: " + re.escape(
             REFUSAL[4:]) + "$", 1),
+        ("password file without --user", sendable() + ["--password-file", "pw.txt"], False, 1, None,
+         r"qpmail: error 9977: Login credentials can not be blank: UserName$", 0),
+        ("--user with an empty password file", sendable() + ["--user", "ann", "--password-file", "empty.txt"], False,
+         1, None, r"qpmail: error 9977: Login credentials can not be blank: Password: empty\.txt$", 0),
+        ("password file that others can read", sendable() + ["--user", "ann", "--password-file", "open.txt"], False,
+         1, None, r"qpmail: warning: open\.txt can be read by other users", 1),
         ("dry run", sendable() + ["--dry-run", "--subject", "Report", "--attach", "chart.png"], False, 0,
          r"Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), \d\d \w{3} \d{4} ", None, 0),
         ("progress on a terminal", sendable() + ["--dry-run", "--attach", "big.bin"], True, 0, r"Date: ",

@@ -60,31 +60,38 @@ x86_64-w64-mingw32-g++-posix -std=c++20 -Wall -Wextra -O1 -static -o "$work/unin
 run wineboot -i >/dev/null 2>&1
 
 # A certificate authority of the test's own, trusted only through the CA
-# file, and two certificates from it: one for the server named localhost,
-# one for another name.
+# file, and three certificates from it: one for the server named localhost,
+# one for another name, and one that names localhost in its subject only.
 ssl_() { openssl "$@" >/dev/null 2>&1; }
 ssl_ req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca.key" -out "$work/ca.pem" -days 2 \
     -subj "/CN=Quillpost Wine Test CA"
-for name in localhost wrong.example; do
-    ssl_ req -newkey rsa:2048 -nodes -keyout "$work/$name.key" -out "$work/$name.csr" -subj "/CN=$name"
-    printf 'subjectAltName=DNS:%s\nextendedKeyUsage=serverAuth\n' "$name" >"$work/$name.ext"
+for name in localhost wrong.example subject-only; do
+    if [ "$name" = subject-only ]; then
+        ssl_ req -newkey rsa:2048 -nodes -keyout "$work/$name.key" -out "$work/$name.csr" -subj "/CN=localhost"
+        printf 'extendedKeyUsage=serverAuth\n' >"$work/$name.ext"
+    else
+        ssl_ req -newkey rsa:2048 -nodes -keyout "$work/$name.key" -out "$work/$name.csr" -subj "/CN=$name"
+        printf 'subjectAltName=DNS:%s\nextendedKeyUsage=serverAuth\n' "$name" >"$work/$name.ext"
+    fi
     ssl_ x509 -req -in "$work/$name.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -CAcreateserial \
         -out "$work/$name.pem" -days 2 -extfile "$work/$name.ext"
 done
 
 # The server reads until its standard input closes: a fifo held open here.
-# Its second and third ports require STARTTLS with the certificates above.
+# Its second to fourth ports require STARTTLS with the certificates above.
 mkfifo "$work/hold"
 /usr/bin/python3 "$here/smtp_recorder.py" "$work/received.txt" "$work/localhost.pem" "$work/localhost.key" \
-    "$work/wrong.example.pem" "$work/wrong.example.key" <"$work/hold" >"$work/port" 2>"$work/server.log" &
+    "$work/wrong.example.pem" "$work/wrong.example.key" "$work/subject-only.pem" "$work/subject-only.key" \
+    <"$work/hold" >"$work/port" 2>"$work/server.log" &
 server_pid=$!
 exec 9>"$work/hold"
-# Up to 30 s for the three ports: a busy machine starts Python slowly.
-for _ in $(seq 60); do [ "$(wc -l <"$work/port")" -ge 3 ] && break; sleep 0.5; done
-[ "$(wc -l <"$work/port")" -ge 3 ] || { cat "$work/server.log" >&2; echo "the SMTP server did not start" >&2; exit 1; }
+# Up to 30 s for the four ports: a busy machine starts Python slowly.
+for _ in $(seq 60); do [ "$(wc -l <"$work/port")" -ge 4 ] && break; sleep 0.5; done
+[ "$(wc -l <"$work/port")" -ge 4 ] || { cat "$work/server.log" >&2; echo "the SMTP server did not start" >&2; exit 1; }
 port=$(sed -n 1p "$work/port")
 tls_port=$(sed -n 2p "$work/port")
 wrong_port=$(sed -n 3p "$work/port")
+subject_only_port=$(sed -n 4p "$work/port")
 
 {
     echo "qpmailer.dll imports: $(imports "$dll")"
@@ -117,12 +124,24 @@ wrong_port=$(sed -n 3p "$work/port")
     script starttls.vbs "$tls_port" "of a large message" 2000
     # A certificate from the trusted CA, but for another name.
     script starttls.vbs "$wrong_port" "to a server of another name" 1
+    # Names are looked for in the subject alternative names only.
+    script starttls.vbs "$subject_only_port" "to a server named in the subject only" 1
     run regsvr32 /u /s "$(winpath "$dll")"
     echo "unregister: $?"
     script unregistered.vbs
     # No web server here: the removal binds nothing and reports nothing.
     run "$(winpath "$work/uninst_check.exe")" "$(winpath "$uninst")"
     echo "uninst_check: $?"
+    # qpmail warns about a password file that others may read (Wine gives a
+    # file the access list of its mode); nothing listens on port 1.
+    printf 'secret\n' >"$work/open-password" && chmod 644 "$work/open-password"
+    printf 'secret\n' >"$work/own-password" && chmod 600 "$work/own-password"
+    for file in open-password own-password; do
+        status=0
+        (cd "$work" && run "$(winpath "$build/tools/qpmail.exe")" --server 127.0.0.1 --port 1 --from a@example.com \
+            --to b@example.com --user someone --password-file "$file") || status=$?
+        echo "qpmail with $file: $status"
+    done
     exec 9>&-
     wait "$server_pid" 2>/dev/null || true
     server_pid=

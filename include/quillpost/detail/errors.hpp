@@ -34,6 +34,7 @@ enum class Err {
     ArgumentNotOptional,    //  449 a required argument left out
     WrongArgumentCount,     //  450
     DuplicateKey,           //  457 a header name present already
+    BlankCredential,        // 9977 followed by the blank one (UserName, Password)
     OAuthTokenRequestFailed,  // 9978 followed by the endpoint's answer or the transport reason
     InvalidHeaderName,      // 9979 followed by the name
     NoStartTls,             // 9980 STARTTLS required, not offered (or EHLO refused)
