@@ -9,7 +9,16 @@
 
 namespace quillpost::server {
 
-// By-reference variants are followed. An object of ours gives the C++ object
+// A by-reference variant is followed one level, as the platform's conversion
+// follows it: a reference to a variant that is itself by reference (or that
+// refers to itself) is not. The variant to read; null for such a one and
+// for a null reference.
+const VARIANT* Referent(const VARIANT& value);
+// DISP_E_BADVARTYPE for a variant of a shape that no conversion reads: a
+// reference to a reference, or VT_VARIANT not by reference; else S_OK.
+HRESULT CheckVarType(const VARIANT& value);
+
+// By-reference variants are followed (see Referent). An object of ours gives the C++ object
 // it wraps; any other object is wrapped so that the component can call it by
 // name. Raises 13 for a kind the component has no use for (arrays, records).
 Variant FromVariant(const VARIANT& value);
