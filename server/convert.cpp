@@ -91,21 +91,18 @@ Variant FromValue(VARTYPE vt, const void* p) {
 
 }  // namespace
 
-const VARIANT* Referent(const VARIANT& value) {
-    if (V_VT(&value) != (VT_VARIANT | VT_BYREF)) return &value;
-    const VARIANT* inner = V_VARIANTREF(&value);
-    if (inner && (V_VT(inner) & VT_BYREF || V_VT(inner) == VT_VARIANT)) return nullptr;
-    return inner;
-}
-
 HRESULT CheckVarType(const VARIANT& value) {
     if (V_VT(&value) == VT_VARIANT) return DISP_E_BADVARTYPE;
     const VARIANT* inner = V_VT(&value) == (VT_VARIANT | VT_BYREF) ? V_VARIANTREF(&value) : nullptr;
     return inner && (V_VT(inner) & VT_BYREF || V_VT(inner) == VT_VARIANT) ? DISP_E_BADVARTYPE : S_OK;
 }
 
+const VARIANT* Referent(const VARIANT& value) {
+    if (FAILED(CheckVarType(value))) return nullptr;
+    return V_VT(&value) == (VT_VARIANT | VT_BYREF) ? V_VARIANTREF(&value) : &value;
+}
+
 Variant FromVariant(const VARIANT& value) {
-    if (FAILED(CheckVarType(value))) raise(Err::TypeMismatch);
     const VARIANT* v = Referent(value);
     if (!v) raise(Err::TypeMismatch);
     if (V_VT(v) & VT_BYREF) {

@@ -9,18 +9,19 @@
 
 namespace quillpost::server {
 
-// A by-reference variant is followed one level, as the platform's conversion
-// follows it: a reference to a variant that is itself by reference (or that
-// refers to itself) is not. The variant to read; null for such a one and
-// for a null reference.
-const VARIANT* Referent(const VARIANT& value);
 // DISP_E_BADVARTYPE for a variant of a shape that no conversion reads: a
-// reference to a reference, or VT_VARIANT not by reference; else S_OK.
+// by-reference variant that refers to another by-reference variant (or to
+// itself), or VT_VARIANT not by reference; else S_OK. The platform's
+// conversion follows a reference one level and no further.
 HRESULT CheckVarType(const VARIANT& value);
+// The variant to read: `value`, or the one it refers to; null for a shape
+// that CheckVarType refuses and for a null reference.
+const VARIANT* Referent(const VARIANT& value);
 
-// By-reference variants are followed (see Referent). An object of ours gives the C++ object
-// it wraps; any other object is wrapped so that the component can call it by
-// name. Raises 13 for a kind the component has no use for (arrays, records).
+// A by-reference variant is followed one level (see Referent). An object of
+// ours gives the C++ object it wraps; any other object is wrapped so that the
+// component can call it by name. Raises 13 for a kind the component has no
+// use for (arrays, records) and for a variant that Referent refuses.
 Variant FromVariant(const VARIANT& value);
 
 // Fills `out` (which holds nothing to release) with a copy of `value`. An

@@ -62,6 +62,7 @@ bool WriteAll(int fd, const std::string& data) {
     while (done < data.size()) {
         const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
         if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = EIO;
         if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
     }
