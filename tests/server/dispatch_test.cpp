@@ -292,7 +292,7 @@ TEST(Dispatch, InvokeRefusesWhatThePlatformRefuses) {
     }
 }
 
-TEST(Dispatch, DecimalAndDateTextArriveAsTheirValues) {
+TEST(Dispatch, DecimalsDateTextAndLoneSurrogatesArriveAsThePlatformConvertsThem) {
     Object m("Message");
     Var decimal;
     const unsigned char bytes[16] = {0, 0, 1, 0x80, 0, 0, 0, 0, 0xA6, 0x62, 0, 0, 0, 0, 0, 0};  // -2525.4
@@ -304,6 +304,11 @@ TEST(Dispatch, DecimalAndDateTextArriveAsTheirValues) {
     ASSERT_EQ(Put(m.d, "DateTime", Var::Text("3/1/2024 10:00 PM")).hr, S_OK);
     Outcome date = Get(m.d, "DateTime");
     EXPECT_EQ(V_DATE(&date.result.v), MakeDate({2024, 3, 1, 22, 0, 0, 0}));
+    Var lone;  // half of a surrogate pair cannot become UTF-8: U+FFFD stands for it
+    V_VT(&lone.v) = VT_BSTR;
+    V_BSTR(&lone.v) = SysAllocStringLen(u"a\xD800z", 3);
+    ASSERT_EQ(Put(m.d, "Subject", std::move(lone)).hr, S_OK);
+    EXPECT_EQ(Get(m.d, "Subject").result.text(), "a\uFFFDz");
 }
 
 // The description of the thread's error information, taken; "" when none.
