@@ -7,10 +7,12 @@ conversions, unloading and one full send to aiosmtpd.
 Run by CTest with QP_SERVER (the component), QP_REGSVR (qpregsvr),
 QUILLPOST_RUNTIME (the runtime) and PYTHONPATH (the package) set."""
 
+import atexit
 import datetime
 import email
 import email.policy
 import os
+import shutil
 import socket
 import subprocess
 import sys
@@ -21,6 +23,7 @@ import unittest.mock
 SERVER = os.environ["QP_SERVER"]
 REGSVR = os.environ["QP_REGSVR"]
 FOLDER = tempfile.mkdtemp(prefix="qp-python-")
+atexit.register(shutil.rmtree, FOLDER, ignore_errors=True)
 REGISTRY = os.path.join(FOLDER, "registry.reg")
 os.environ["QUILLPOST_REGISTRY"] = REGISTRY
 with open(REGISTRY, "w") as f:
