@@ -3,10 +3,14 @@
 #include <quillpost/detail/text.hpp>
 #include <quillpost/variant.hpp>
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <optional>
+#include <vector>
 
 namespace quillpost {
 
@@ -84,6 +88,158 @@ std::string DateText(double days) {
 
 constexpr std::chrono::sys_days kDateBase{std::chrono::year{1899} / 12 / 30};
 
+// The value of an object's default member, read once. A default member that
+// gives an object again is not followed further (the platform's conversion
+// refuses it with 13): an object whose default value is itself would
+// otherwise be asked for ever.
+Variant DefaultOf(const std::shared_ptr<Dispatch>& object) {
+    if (!object) raise(Err::ObjectRequired);
+    Variant value = object->DefaultValue();
+    if (value.is_object()) raise(Err::TypeMismatch);
+    return value;
+}
+
+// ---- date text --------------------------------------------------------------
+// The forms of date and time text that the platform's standard conversion
+// reads under the English (United States) locale: "2024-03-01",
+// "2024/3/1", "3/1/2024", "3-1-24", "March 1, 2024", "1 Mar 2024",
+// "1-Mar-2024", each with or without a time "10:00", "10:00:00", "10 PM",
+// "10:00:00 am" before or after it, and a time alone (on 30 December 1899).
+
+struct DateToken {
+    enum Kind { Number, Word, Colon } kind;
+    int value = 0;       // a number, or a month (1-12), or 0 for AM / 12 for PM
+    std::size_t digits = 0;  // of a number
+    bool meridian = false;   // a word that is AM or PM
+};
+
+constexpr std::array<std::string_view, 12> kMonthNames{"january", "february", "march",     "april",
+                                                       "may",     "june",     "july",      "august",
+                                                       "september", "october", "november", "december"};
+
+// A month by its full name or its first three letters; AM and PM.
+std::optional<DateToken> DateWord(std::string_view word) {
+    const std::string folded = FoldCase(word);
+    if (folded == "am" || folded == "pm") return DateToken{DateToken::Word, folded == "pm" ? 12 : 0, 0, true};
+    for (std::size_t m = 0; m < kMonthNames.size(); ++m)
+        if (folded == kMonthNames[m] || (folded.size() == 3 && kMonthNames[m].starts_with(folded)) ||
+            (folded == "sept" && m == 8))
+            return DateToken{DateToken::Word, static_cast<int>(m) + 1};
+    return std::nullopt;
+}
+
+std::optional<std::vector<DateToken>> DateTokens(std::string_view text) {
+    std::vector<DateToken> tokens;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            DateToken t{DateToken::Number};
+            for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+                if (++t.digits > 4) return std::nullopt;
+                t.value = t.value * 10 + (text[i] - '0');
+            }
+            tokens.push_back(t);
+        } else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
+            const std::size_t begin = i;
+            while (i < text.size() && ((text[i] >= 'A' && text[i] <= 'Z') || (text[i] >= 'a' && text[i] <= 'z'))) ++i;
+            const auto word = DateWord(text.substr(begin, i - begin));
+            if (!word) return std::nullopt;
+            tokens.push_back(*word);
+        } else if (c == ':') {
+            tokens.push_back(DateToken{DateToken::Colon});
+            ++i;
+        } else if (c == ' ' || c == '/' || c == '-' || c == '.' || c == ',' || c == '\t') {
+            ++i;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return tokens;
+}
+
+// The automation date of date text, or nothing when the text is no date.
+std::optional<double> ParseDateText(std::string_view text) {
+    const auto tokens = DateTokens(text);
+    if (!tokens || tokens->empty()) return std::nullopt;
+    const std::vector<DateToken>& t = *tokens;
+
+    // The time: hours, a colon and minutes, perhaps seconds, perhaps AM or
+    // PM; or hours with AM or PM.
+    int hour = 0, minute = 0, second = 0;
+    std::size_t timeBegin = t.size(), timeEnd = t.size();
+    for (std::size_t k = 0; k + 1 < t.size(); ++k) {
+        if (t[k].kind != DateToken::Number) continue;
+        if (t[k + 1].kind == DateToken::Colon) {
+            if (k + 2 >= t.size() || t[k + 2].kind != DateToken::Number) return std::nullopt;
+            hour = t[k].value;
+            minute = t[k + 2].value;
+            timeBegin = k;
+            timeEnd = k + 3;
+            if (timeEnd + 1 < t.size() && t[timeEnd].kind == DateToken::Colon) {
+                if (t[timeEnd + 1].kind != DateToken::Number) return std::nullopt;
+                second = t[timeEnd + 1].value;
+                timeEnd += 2;
+            }
+        } else if (t[k + 1].meridian) {
+            hour = t[k].value;
+            timeBegin = k;
+            timeEnd = k + 1;
+        } else {
+            continue;
+        }
+        if (timeEnd < t.size() && t[timeEnd].meridian) {
+            if (hour < 1 || hour > 12) return std::nullopt;
+            hour = hour % 12 + t[timeEnd].value;
+            ++timeEnd;
+        }
+        break;
+    }
+    if (hour > 23 || minute > 59 || second > 59) return std::nullopt;
+
+    // The date: three numbers, or a month's name and two numbers.
+    std::vector<DateToken> date;
+    for (std::size_t k = 0; k < t.size(); ++k) {
+        if (k >= timeBegin && k < timeEnd) continue;
+        if (t[k].kind == DateToken::Colon || t[k].meridian) return std::nullopt;
+        date.push_back(t[k]);
+    }
+    int year = 1899, month = 12, day = 30;
+    std::size_t yearDigits = 4;
+    if (!date.empty()) {
+        if (date.size() != 3) return std::nullopt;
+        const auto named = std::find_if(date.begin(), date.end(), [](const DateToken& d) { return d.kind == DateToken::Word; });
+        if (named != date.end()) {
+            if (std::count_if(date.begin(), date.end(), [](const DateToken& d) { return d.kind == DateToken::Word; }) != 1)
+                return std::nullopt;
+            month = named->value;
+            date.erase(named);
+            // "March 1, 2024", "1 March 2024", "2024 March 1": the year is the
+            // number too large for a day, else the later one.
+            const bool firstIsYear = date[0].digits > 2 || date[0].value > 31;
+            day = firstIsYear ? date[1].value : date[0].value;
+            year = firstIsYear ? date[0].value : date[1].value;
+            yearDigits = firstIsYear ? date[0].digits : date[1].digits;
+        } else if (date[0].digits > 2) {  // year first: 2024-03-01
+            year = date[0].value;
+            yearDigits = date[0].digits;
+            month = date[1].value;
+            day = date[2].value;
+        } else {  // month first, as the locale writes it: 3/1/2024
+            month = date[0].value;
+            day = date[1].value;
+            year = date[2].value;
+            yearDigits = date[2].digits;
+        }
+        // A year in two digits: 00-29 are 2000-2029, 30-99 are 1930-1999.
+        if (yearDigits <= 2) year += year < 30 ? 2000 : 1900;
+    }
+    const std::chrono::year_month_day ymd{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
+                                          std::chrono::day{static_cast<unsigned>(day)}};
+    if (year < 100 || year > 9999 || !ymd.ok()) return std::nullopt;
+    return MakeDate(DateParts{year, month, day, hour, minute, second, 0});
+}
+
 }  // namespace
 
 bool Variant::is_missing() const noexcept {
@@ -132,9 +288,7 @@ std::string Variant::ToText() const {
     case VarType::Text:
         return std::get<std::string>(value_);
     case VarType::Object: {
-        const auto& object = std::get<std::shared_ptr<Dispatch>>(value_);
-        if (!object) raise(Err::ObjectRequired);
-        return object->DefaultValue().ToText();
+        return DefaultOf(std::get<std::shared_ptr<Dispatch>>(value_)).ToText();
     }
     case VarType::ErrorCode:
         break;
@@ -173,9 +327,7 @@ double Variant::ToDouble() const {
         return out;
     }
     case VarType::Object: {
-        const auto& object = std::get<std::shared_ptr<Dispatch>>(value_);
-        if (!object) raise(Err::ObjectRequired);
-        return object->DefaultValue().ToDouble();
+        return DefaultOf(std::get<std::shared_ptr<Dispatch>>(value_)).ToDouble();
     }
     case VarType::ErrorCode:
         break;
@@ -191,8 +343,23 @@ std::int32_t Variant::ToInt32() const {
     return static_cast<std::int32_t>(d);
 }
 
+double Variant::ToDate() const {
+    switch (type()) {
+    case VarType::Date:
+        return std::get<DateValue>(value_).days;
+    case VarType::Text:
+        if (const auto days = ParseDateText(std::get<std::string>(value_))) return *days;
+        return ToDouble();
+    case VarType::Object:
+        return DefaultOf(std::get<std::shared_ptr<Dispatch>>(value_)).ToDate();
+    default:
+        return ToDouble();
+    }
+}
+
 bool Variant::ToBool() const {
     if (type() == VarType::Boolean) return std::get<bool>(value_);
+    if (type() == VarType::Object) return DefaultOf(std::get<std::shared_ptr<Dispatch>>(value_)).ToBool();
     if (type() == VarType::Text) {
         const std::string folded = FoldCase(std::get<std::string>(value_));
         if (folded == "true") return true;

@@ -4,6 +4,7 @@
 // and ends the run as a finding.
 #include "fuzz_check.hpp"
 
+#include <quillpost/detail/date.hpp>
 #include <quillpost/error.hpp>
 #include <quillpost/variant.hpp>
 
@@ -35,6 +36,15 @@ void ConvertAll(const quillpost::Variant& v) {
         QP_FUZZ_CHECK(std::fabs(d - n) <= 0.5);
     });
     Try([&] { (void)v.ToBool(); });
+    // Date text gives a date of the years 100 to 9999; other text is read
+    // as a number.
+    Try([&] {
+        const double days = v.ToDate();
+        if (v.is_text() && !quillpost::IsAutomationDate(days)) {
+            const double number = v.ToDouble();
+            QP_FUZZ_CHECK(days == number || (std::isnan(days) && std::isnan(number)));
+        }
+    });
 }
 
 // The text of a number reads back as that number: a double through the

@@ -38,10 +38,10 @@ fi
 # The longest input worth trying for each target.
 declare -A max_len=(
   [reply_reader]=4096 [header_parse]=1024 [variant]=256
-  [qpmail_options]=1024 [base64]=2048 [registry]=4096
+  [qpmail_options]=1024 [base64]=2048 [registry]=4096 [invoke]=64
 )
 found=0
-for target in reply_reader header_parse variant qpmail_options base64 registry; do
+for target in reply_reader header_parse variant qpmail_options base64 registry invoke; do
   work="$build/corpus-run/$target"
   findings="$build/findings/$target"
   rm -rf "$work" "$findings"

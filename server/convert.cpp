@@ -6,6 +6,8 @@
 #include <quillpost/detail/errors.hpp>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace quillpost::server {
@@ -41,6 +43,23 @@ const T& At(const void* p) {
     return *static_cast<const T*>(p);
 }
 
+// A DECIMAL: a 96-bit unsigned integer (Hi32, then Lo64), its sign and a
+// power of ten (0 to 28) that divides it. Read by its layout (wReserved,
+// scale, sign, Hi32, Lo64), which is the same on every platform.
+double DecimalValue(const void* p) {
+    const auto* bytes = static_cast<const unsigned char*>(p);
+    const unsigned scale = bytes[2];
+    const bool negative = (bytes[3] & 0x80) != 0;
+    std::uint32_t high = 0;
+    std::uint64_t low = 0;
+    std::memcpy(&high, bytes + 4, sizeof high);
+    std::memcpy(&low, bytes + 8, sizeof low);
+    if (scale > 28) raise(Err::TypeMismatch);
+    long double value = static_cast<long double>(high) * 18446744073709551616.0L + static_cast<long double>(low);
+    for (unsigned i = 0; i < scale; ++i) value /= 10;
+    return static_cast<double>(negative ? -value : value);
+}
+
 Variant FromValue(VARTYPE vt, const void* p) {
     switch (vt) {
     case VT_EMPTY: return {};
@@ -59,27 +78,40 @@ Variant FromValue(VARTYPE vt, const void* p) {
     case VT_I8: return At<LONGLONG>(p);
     case VT_UI8: return At<ULONGLONG>(p);
     case VT_CY: return static_cast<double>(At<LONGLONG>(p)) / 10000.0;
+    case VT_DECIMAL: return DecimalValue(p);
     case VT_BSTR: {
         const BSTR text = At<BSTR>(p);
         return TextOfBstr(text, SysStringLen(text));
     }
     case VT_DISPATCH: return ObjectOf(At<IDispatch*>(p));
     case VT_UNKNOWN: return ObjectOf(At<IUnknown*>(p));
-    case VT_VARIANT: return FromVariant(At<VARIANT>(p));
     default: raise(Err::TypeMismatch);
     }
 }
 
 }  // namespace
 
+HRESULT CheckVarType(const VARIANT& value) {
+    if (V_VT(&value) == VT_VARIANT) return DISP_E_BADVARTYPE;
+    const VARIANT* inner = V_VT(&value) == (VT_VARIANT | VT_BYREF) ? V_VARIANTREF(&value) : nullptr;
+    return inner && (V_VT(inner) & VT_BYREF || V_VT(inner) == VT_VARIANT) ? DISP_E_BADVARTYPE : S_OK;
+}
+
+const VARIANT* Referent(const VARIANT& value) {
+    if (FAILED(CheckVarType(value))) return nullptr;
+    return V_VT(&value) == (VT_VARIANT | VT_BYREF) ? V_VARIANTREF(&value) : &value;
+}
+
 Variant FromVariant(const VARIANT& value) {
-    const VARIANT* v = &value;
+    const VARIANT* v = Referent(value);
+    if (!v) raise(Err::TypeMismatch);
     if (V_VT(v) & VT_BYREF) {
         const VARTYPE vt = static_cast<VARTYPE>(V_VT(v) & ~VT_BYREF);
         if (!V_BYREF(v)) raise(Err::TypeMismatch);
         return FromValue(vt, V_BYREF(v));
     }
-    if (V_VT(v) == VT_VARIANT) raise(Err::TypeMismatch);  // only by reference
+    // A DECIMAL fills the whole variant; its first field overlays the type.
+    if (V_VT(v) == VT_DECIMAL) return FromValue(VT_DECIMAL, v);
     return FromValue(V_VT(v), &v->n1.n2.n3);
 }
 
@@ -137,7 +169,7 @@ Variant Coerce(const Variant& value, VARTYPE type) {
     case VT_R8:
         return value.ToDouble();
     case VT_DATE:
-        return Variant::date(value.type() == VarType::Date ? value.date_value() : value.ToDouble());
+        return Variant::date(value.ToDate());
     case VT_BOOL:
         return value.ToBool();
     case VT_DISPATCH:

@@ -9,9 +9,19 @@
 
 namespace quillpost::server {
 
-// By-reference variants are followed. An object of ours gives the C++ object
-// it wraps; any other object is wrapped so that the component can call it by
-// name. Raises 13 for a kind the component has no use for (arrays, records).
+// DISP_E_BADVARTYPE for a variant of a shape that no conversion reads: a
+// by-reference variant that refers to another by-reference variant (or to
+// itself), or VT_VARIANT not by reference; else S_OK. The platform's
+// conversion follows a reference one level and no further.
+HRESULT CheckVarType(const VARIANT& value);
+// The variant to read: `value`, or the one it refers to; null for a shape
+// that CheckVarType refuses and for a null reference.
+const VARIANT* Referent(const VARIANT& value);
+
+// A by-reference variant is followed one level (see Referent). An object of
+// ours gives the C++ object it wraps; any other object is wrapped so that the
+// component can call it by name. Raises 13 for a kind the component has no
+// use for (arrays, records) and for a variant that Referent refuses.
 Variant FromVariant(const VARIANT& value);
 
 // Fills `out` (which holds nothing to release) with a copy of `value`. An

@@ -6,6 +6,7 @@
 
 #include <quillpost/detail/errors.hpp>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdio>
@@ -84,6 +85,35 @@ HRESULT ReportError(const ClassInfo& info, const Error& error) {
     return StatusOf(error);
 }
 
+// What a script sees for each status that the binding itself returns: the
+// error that a script host reports for it, with its description.
+struct StatusError {
+    HRESULT status;
+    Err error;
+};
+constexpr StatusError kStatusErrors[] = {
+    {DISP_E_MEMBERNOTFOUND, Err::NoSuchMember},
+    {DISP_E_UNKNOWNNAME, Err::NoSuchMember},
+    {DISP_E_TYPEMISMATCH, Err::TypeMismatch},
+    {DISP_E_OVERFLOW, Err::Overflow},
+    {DISP_E_PARAMNOTOPTIONAL, Err::ArgumentNotOptional},
+    {DISP_E_BADPARAMCOUNT, Err::WrongArgumentCount},
+    {DISP_E_PARAMNOTFOUND, Err::NamedArgumentNotFound},
+    {DISP_E_BADVARTYPE, Err::UnsupportedVarType},
+    {E_OUTOFMEMORY, Err::OutOfMemory},
+};
+
+// A failed status with the thread's error information set for it, so that
+// a client never reads the record of an earlier call. Statuses not in the
+// table (a wrong interface identifier, a null pointer) are an invalid call.
+HRESULT Failure(const ClassInfo& info, HRESULT status) {
+    Err error = Err::InvalidProcedureCall;
+    for (const StatusError& row : kStatusErrors)
+        if (row.status == status) error = row.error;
+    SetThreadError(&info.iid, error_info(error).description);
+    return status;
+}
+
 void FillException(EXCEPINFO* exception, const Error& error) {
     if (!exception) return;
     *exception = EXCEPINFO{};
@@ -102,7 +132,10 @@ const Member* FindMember(const ClassInfo& info, DISPID id, WORD flags) {
             if (m.id == id && m.kind == kind) return &m;
         return nullptr;
     };
-    if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) return find(Kind::Put);
+    // A put by reference assigns an object; no property takes one, so only
+    // a put by value finds the put.
+    if (flags & DISPATCH_PROPERTYPUT) return find(Kind::Put);
+    if (flags & DISPATCH_PROPERTYPUTREF) return nullptr;
     const Member* found = nullptr;
     if (flags & DISPATCH_METHOD) found = find(Kind::Method);
     if (!found && (flags & DISPATCH_PROPERTYGET)) found = find(Kind::Get);
@@ -110,8 +143,9 @@ const Member* FindMember(const ClassInfo& info, DISPID id, WORD flags) {
 }
 
 bool IsMissing(const VARIANT* v) {
-    while (v && V_VT(v) == (VT_VARIANT | VT_BYREF)) v = V_VARIANTREF(v);
     if (!v) return true;
+    v = Referent(*v);
+    if (!v) return false;
     if (V_VT(v) == VT_ERROR) return V_ERROR(v) == DISP_E_PARAMNOTFOUND;
     if (V_VT(v) == (VT_ERROR | VT_BYREF)) return V_BYREF(v) && *static_cast<SCODE*>(V_BYREF(v)) == DISP_E_PARAMNOTFOUND;
     return false;
@@ -390,7 +424,13 @@ void SetThreadError(const IID* raisedBy, std::string_view description) {
 }
 
 void CountObject(int delta) { liveObjects += delta; }
-void CountLock(int delta) { serverLocks += delta; }
+// A lock released more often than it was taken leaves the count at zero,
+// so that the library can still be unloaded.
+void CountLock(int delta) {
+    long now = serverLocks.load();
+    while (!serverLocks.compare_exchange_weak(now, std::max(0L, now + delta))) {
+    }
+}
 bool ModuleIdle() { return liveObjects == 0 && serverLocks == 0; }
 
 namespace dual {
@@ -442,14 +482,24 @@ HRESULT STDMETHODCALLTYPE GetIDsOfNames(void* self, REFIID, LPOLESTR* names, UIN
     return IdsOfNames(*Self(self)->info, names, count, ids);
 }
 
-HRESULT STDMETHODCALLTYPE Invoke(void* self, DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
-                                 VARIANT* result, EXCEPINFO* exception, UINT* argError) {
-    Object* o = Self(self);
+namespace {
+
+HRESULT InvokeMember(Object* o, DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                     VARIANT* result, EXCEPINFO* exception, UINT* argError) {
+    // The identifier is reserved and must be IID_NULL.
+    if (!(riid == IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     if (!params) params = &none;
-    if (params->cNamedArgs > params->cArgs) return E_INVALIDARG;
+    if (params->cNamedArgs > params->cArgs || (params->cArgs && !params->rgvarg) ||
+        (params->cNamedArgs && !params->rgdispidNamedArgs))
+        return E_INVALIDARG;
     const Member* m = FindMember(*o->info, id, flags);
     if (!m) return DISP_E_MEMBERNOTFOUND;
+    for (UINT i = 0; i < params->cArgs; ++i)
+        if (FAILED(CheckVarType(params->rgvarg[i]))) {
+            if (argError) *argError = i;
+            return DISP_E_BADVARTYPE;
+        }
 
     // The arguments in declaration order: positional ones come last in the
     // caller's array, named ones carry their position (a put's value is
@@ -470,9 +520,15 @@ HRESULT STDMETHODCALLTYPE Invoke(void* self, DISPID id, REFIID, LCID lcid, WORD 
         positional = params->cArgs - 1;
         if (positional > declared - 1) return DISP_E_BADPARAMCOUNT;
     } else {
+        // A parameter takes one argument: named after one given by position,
+        // or named twice, it is not found.
         for (UINT k = 0; k < named; ++k) {
             const DISPID position = params->rgdispidNamedArgs[k];
-            if (position < 0 || static_cast<std::size_t>(position) >= declared) return DISP_E_PARAMNOTFOUND;
+            if (position < 0 || static_cast<std::size_t>(position) >= declared ||
+                static_cast<UINT>(position) < positional || ordered[static_cast<std::size_t>(position)]) {
+                if (argError) *argError = k;
+                return DISP_E_PARAMNOTFOUND;
+            }
             ordered[static_cast<std::size_t>(position)] = &params->rgvarg[k];
             where[static_cast<std::size_t>(position)] = k;
         }
@@ -507,7 +563,11 @@ HRESULT STDMETHODCALLTYPE Invoke(void* self, DISPID id, REFIID, LCID lcid, WORD 
         const HRESULT hr = ToVariant(Coerce(returned, m->result), value, m->resultClass);
         if (FAILED(hr)) return hr;
     } catch (...) {
-        FillException(exception, ErrorFromCurrentException());
+        // The error reaches the caller twice: in the exception block when it
+        // gave one, and as the thread's error information in any case.
+        const Error error = ErrorFromCurrentException();
+        SetThreadError(&o->info->iid, error.description());
+        FillException(exception, error);
         return DISP_E_EXCEPTION;
     }
     if (extra) {
@@ -527,21 +587,37 @@ HRESULT STDMETHODCALLTYPE Invoke(void* self, DISPID id, REFIID, LCID lcid, WORD 
     return S_OK;
 }
 
+}  // namespace
+
+HRESULT STDMETHODCALLTYPE Invoke(void* self, DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                 VARIANT* result, EXCEPINFO* exception, UINT* argError) {
+    Object* o = Self(self);
+    const HRESULT hr = InvokeMember(o, id, riid, lcid, flags, params, result, exception, argError);
+    // A component error set its record already; every other failure gets
+    // its own here.
+    return FAILED(hr) && hr != DISP_E_EXCEPTION ? Failure(*o->info, hr) : hr;
+}
+
 HRESULT CallSlot(void* self, std::size_t slot, VARIANT* raw, std::size_t count, void* out) {
     Object* o = Self(self);
     const Member& m = o->info->members[slot];
-    if (m.result != VT_EMPTY && !out) return E_POINTER;
+    if (m.result != VT_EMPTY && !out) return Failure(*o->info, E_POINTER);
     try {
         std::array<Variant, kMostArgs> args;
         for (std::size_t i = 0; i < count; ++i) {
             const Param& p = m.params[i];
-            args[i] = p.optional && IsMissing(&raw[i]) ? Variant::missing() : Coerce(FromVariant(raw[i]), p.type);
+            // A variant parameter arrives as the caller's own variant: that
+            // is the argument, read by the rules of a late-bound one.
+            const VARIANT* arg = &raw[i];
+            if (V_VT(arg) == (VT_VARIANT | VT_BYREF) && !(arg = V_VARIANTREF(arg))) return Failure(*o->info, E_POINTER);
+            if (FAILED(CheckVarType(*arg))) return Failure(*o->info, DISP_E_BADVARTYPE);
+            args[i] = p.optional && IsMissing(arg) ? Variant::missing() : Coerce(FromVariant(*arg), p.type);
         }
         const Variant returned = m.call(*o->target, std::span<const Variant>(args.data(), count));
         if (m.result == VT_EMPTY) return S_OK;
         VARIANT value;
         const HRESULT hr = ToVariant(Coerce(returned, m.result), value, m.resultClass);
-        if (FAILED(hr)) return hr;
+        if (FAILED(hr)) return Failure(*o->info, hr);
         StoreResult(value, m.result, out);
         return S_OK;
     } catch (...) {

@@ -24,6 +24,15 @@ std::string Folder(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
+std::string TypeLibKey() { return kRoot + "TypeLib\\" + GuidText(Library().libid); }
+
+// Takes away what registration wrote, and the type library's key when no
+// other version is left below it.
+void RemoveOwnedKeys(RegText& file) {
+    RemoveKeys(file, OwnedKeys());
+    RemoveEmptyKey(file, TypeLibKey());
+}
+
 }  // namespace
 
 std::vector<std::string> OwnedKeys() {
@@ -33,7 +42,9 @@ std::vector<std::string> OwnedKeys() {
         keys.push_back(kRoot + ProgId(*info));
         keys.push_back(kRoot + "Interface\\" + GuidText(info->iid));
     }
-    keys.push_back(kRoot + "TypeLib\\" + GuidText(Library().libid));
+    // Only this version of the type library: other versions registered under
+    // the same identifier belong to whoever registered them.
+    keys.push_back(TypeLibKey() + "\\" + Version());
     return keys;
 }
 
@@ -50,7 +61,7 @@ std::vector<RegKey> RegistrationEntries(const std::string& libraryPath) {
         keys.push_back({kRoot + ProgId(*info), {{"", ProgId(*info)}}});
         keys.push_back({kRoot + ProgId(*info) + "\\CLSID", {{"", GuidText(info->clsid)}}});
     }
-    const std::string libKey = kRoot + "TypeLib\\" + libid + "\\" + Version();
+    const std::string libKey = TypeLibKey() + "\\" + Version();
     keys.push_back({libKey, {{"", Library().name}}});
     keys.push_back({libKey + "\\0\\" + (sizeof(void*) == 8 ? "win64" : "win32"), {{"", libraryPath}}});
     keys.push_back({libKey + "\\FLAGS", {{"", "0"}}});
@@ -69,14 +80,14 @@ bool Register(const std::string& libraryPath, std::string& reason) {
     const auto entries = RegistrationEntries(libraryPath);
     return EditRegistry(
         [&](RegText& file) {
-            RemoveKeys(file, OwnedKeys());
+            RemoveOwnedKeys(file);
             for (const RegKey& key : entries) AddKey(file, key.path, key.values);
         },
         reason);
 }
 
 bool Unregister(std::string& reason) {
-    return EditRegistry([](RegText& file) { RemoveKeys(file, OwnedKeys()); }, reason);
+    return EditRegistry(RemoveOwnedKeys, reason);
 }
 
 }  // namespace quillpost::server

@@ -15,7 +15,8 @@ struct RegKey {
 };
 
 // The keys that registration owns: unregistration takes these and everything
-// below them away.
+// below them away, then the type library's key if no other version of it is
+// left.
 std::vector<std::string> OwnedKeys();
 // Every key and value written for the library at `libraryPath`.
 std::vector<RegKey> RegistrationEntries(const std::string& libraryPath);

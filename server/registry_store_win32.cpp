@@ -1,7 +1,8 @@
 // Registration against the machine's registry. The change is worked out on
 // the same sections as the stand-in's file: the keys that registration may
 // own (every key directly below HKEY_CLASSES_ROOT, CLSID, Interface and
-// TypeLib) are given as one-line sections; those the change takes away are
+// TypeLib, and the versions below each type library) are given as one-line
+// sections; those the change takes away are
 // deleted with everything below them, and the sections it adds are created
 // with their string values.
 #include "server/registry_store.hpp"
@@ -47,16 +48,23 @@ std::vector<std::string> SubKeys(const std::string& parent) {
     return names;
 }
 
+void AddCandidate(RegText& file, const std::string& path) {
+    RegSection section;
+    section.key = NormalKey(kClassesRoot + "\\" + path);
+    section.lines.push_back("[" + kClassesRoot + "\\" + path + "]");
+    file.sections.push_back(std::move(section));
+}
+
 RegText Candidates() {
     RegText file;
     file.preamble.push_back("REGEDIT4");
-    for (const char* parent : kCandidateParents) {
-        const std::string prefix = *parent ? kClassesRoot + "\\" + parent + "\\" : kClassesRoot + "\\";
+    for (const std::string parent : kCandidateParents) {
+        const std::string prefix = parent.empty() ? std::string() : parent + "\\";
         for (const std::string& name : SubKeys(parent)) {
-            RegSection section;
-            section.key = NormalKey(prefix + name);
-            section.lines.push_back("[" + prefix + name + "]");
-            file.sections.push_back(std::move(section));
+            AddCandidate(file, prefix + name);
+            // A type library's versions are registered one by one.
+            if (parent == "TypeLib")
+                for (const std::string& version : SubKeys(prefix + name)) AddCandidate(file, prefix + name + "\\" + version);
         }
     }
     return file;

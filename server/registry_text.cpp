@@ -146,6 +146,21 @@ void RemoveKeys(RegText& file, const std::vector<std::string>& keys) {
     });
 }
 
+void RemoveEmptyKey(RegText& file, std::string_view key) {
+    const std::string top = NormalKey(key);
+    for (const auto& section : file.sections) {
+        if (section.key != top) {
+            if (AtOrBelow(section.key, top)) return;
+            continue;
+        }
+        for (std::size_t i = 1; i < section.lines.size(); ++i) {
+            const std::string_view line = Trim(section.lines[i]);
+            if (!line.empty() && !line.starts_with(';')) return;
+        }
+    }
+    std::erase_if(file.sections, [&](const RegSection& section) { return section.key == top; });
+}
+
 void AddKey(RegText& file, std::string_view key,
             const std::vector<std::pair<std::string, std::string>>& values) {
     RegSection section;

@@ -39,6 +39,10 @@ std::optional<std::string> FindString(const RegText& file, std::string_view key,
 // Takes away every section of these keys and the keys below them.
 void RemoveKeys(RegText& file, const std::vector<std::string>& keys);
 
+// Takes away the sections of `key` itself when they hold no values and no
+// section below it is left: the parent key that a removal emptied.
+void RemoveEmptyKey(RegText& file, std::string_view key);
+
 // Appends a section for `key` (as spelled) with string values.
 void AddKey(RegText& file, std::string_view key,
             const std::vector<std::pair<std::string, std::string>>& values);

@@ -101,9 +101,14 @@ public:
     // Text: integers in decimal, floats in their shortest form, booleans as
     // "True"/"False", dates as "YYYY-MM-DD hh:mm:ss" (the date alone at
     // midnight, the time alone on 30 December 1899), empty as "", null
-    // raises 94, an object converts through its default member.
+    // raises 94, an object converts through its default member (read once:
+    // a default member that gives an object again raises 13).
     std::string ToText() const;
     double ToDouble() const;
+    // An automation date: a date as it is; date and time text in the forms
+    // the platform's conversion reads ("2024-03-01 10:00:00", "3/1/2024",
+    // "March 1, 2024 10:00 PM", a time alone); anything else as a number.
+    double ToDate() const;
     // Rounds halves to the even neighbour; outside 32 bits raises 6.
     std::int32_t ToInt32() const;
     bool ToBool() const;

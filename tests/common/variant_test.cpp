@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace quillpost;
 using quillpost::test::ErrorNumberOf;
 
@@ -50,6 +52,52 @@ TEST(VariantConversion, ObjectsConvertThroughTheirDefaultMember) {
     auto plain = std::make_shared<Dispatch>();
     EXPECT_EQ(ErrorNumberOf([&] { (void)Variant(plain).ToText(); }), 13);
     EXPECT_EQ(ErrorNumberOf([&] { (void)Variant(std::shared_ptr<Dispatch>()).ToText(); }), 424);
+}
+
+// An object whose default member gives `next` (itself when null).
+struct DefaultIs : Dispatch {
+    Variant next;
+    Variant DefaultValue() override { return next.is_empty() ? Variant(shared_from_this()) : next; }
+};
+
+TEST(VariantConversion, ADefaultMemberThatGivesAnObjectIsReadOnceAndRefused) {
+    auto self = std::make_shared<DefaultIs>();
+    auto text = std::make_shared<DefaultIs>();
+    text->next = "7";
+    auto chain = std::make_shared<DefaultIs>();
+    chain->next = Variant(text);
+    const std::function<void(const Variant&)> conversions[] = {
+        [](const Variant& v) { (void)v.ToText(); }, [](const Variant& v) { (void)v.ToDouble(); },
+        [](const Variant& v) { (void)v.ToBool(); }, [](const Variant& v) { (void)v.ToDate(); }};
+    for (const auto& convert : conversions) {
+        EXPECT_EQ(ErrorNumberOf([&] { convert(Variant(self)); }), 13);
+        EXPECT_EQ(ErrorNumberOf([&] { convert(Variant(chain)); }), 13);
+        EXPECT_EQ(ErrorNumberOf([&] { convert(Variant(text)); }), 0);
+    }
+}
+
+TEST(VariantConversion, DateTextInTheFormsThePlatformReads) {
+    struct Case {
+        const char* text;
+        DateParts expected;
+    };
+    const Case cases[] = {
+        {"2024-03-01 10:00:00", {2024, 3, 1, 10, 0, 0, 0}},
+        {"2024-03-01", {2024, 3, 1, 0, 0, 0, 0}},
+        {"2024/3/1 23:59", {2024, 3, 1, 23, 59, 0, 0}},
+        {"3/1/2024 10:30:15 PM", {2024, 3, 1, 22, 30, 15, 0}},
+        {"12/31/99", {1999, 12, 31, 0, 0, 0, 0}},
+        {"1-2-29", {2029, 1, 2, 0, 0, 0, 0}},
+        {"March 1, 2024", {2024, 3, 1, 0, 0, 0, 0}},
+        {"1 mar 2024 12:00 am", {2024, 3, 1, 0, 0, 0, 0}},
+        {"01-Sep-2023 7 pm", {2023, 9, 1, 19, 0, 0, 0}},
+        {"10:00:00 2024-02-29", {2024, 2, 29, 10, 0, 0, 0}},
+        {"14:05", {1899, 12, 30, 14, 5, 0, 0}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Variant(c.text).ToDate(), MakeDate(c.expected)) << c.text;
+    EXPECT_EQ(Variant("45000.5").ToDate(), 45000.5);  // a number is a date's count of days
+    for (const char* bad : {"2023-02-29", "13/1/2024", "25:00", "10:00 PM 13:00", "Smarch 1, 2024", "1/2", "12 PM x"})
+        EXPECT_EQ(ErrorNumberOf([&] { (void)Variant(bad).ToDate(); }), 13) << bad;
 }
 
 TEST(VariantConversion, MissingParameterIsTheErrorCode80020004) {

@@ -22,6 +22,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import unittest.mock
 
 SERVER = os.environ["QP_SERVER"]
 REGSVR = os.environ["QP_REGSVR"]
@@ -364,6 +365,23 @@ class PageAndSend(unittest.TestCase):
             m.CheckSender("web@elsewhere.net")
         self.assertEqual(caught.exception.number, 9992)
         self.assertTrue(caught.exception.description.endswith("example.org"))
+
+    def test_a_default_value_that_is_an_object_again_is_a_type_mismatch(self):
+        def itself(*args):
+            return itself
+
+        class Request:
+            def ServerVariables(self, name):
+                return itself
+
+        # A callable returning itself, and a mock whose every call gives
+        # another mock: each read once, then refused.
+        for request in (Request(), unittest.mock.Mock()):
+            m = quillpost.CreateObject("Quillpost.Message")
+            m.OnStartPage(type("ScriptingContext", (), {"Request": request})())
+            with self.assertRaises(Error) as caught:
+                m.CheckSender("web@example.org")
+            self.assertEqual(caught.exception.number, 13, request)
 
     def test_full_send_to_a_local_server(self):
         from aiosmtpd.controller import Controller

@@ -4,6 +4,8 @@
 
 #include "server/members.hpp"
 
+#include <quillpost/detail/date.hpp>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -188,6 +190,162 @@ TEST(Dispatch, ComponentErrorsArriveAsExceptionWithNumberSourceAndDescription) {
     }
 }
 
+// Variants that a case lays out itself, at fixed addresses so that they can
+// refer to each other; text in them is released afterwards.
+struct Layout {
+    VARIANT args[3];  // rgvarg: the last argument first
+    VARIANT other;    // what a reference may point at
+    std::vector<DISPID> named;
+    IID riid = IID_NULL;
+    Layout() {
+        for (auto& a : args) VariantInit(&a);
+        VariantInit(&other);
+    }
+    ~Layout() {
+        for (auto& a : args)
+            if (!(V_VT(&a) & VT_BYREF)) VariantClear(&a);
+        VariantClear(&other);
+    }
+    static void Text(VARIANT& v, const char16_t* text) {
+        V_VT(&v) = VT_BSTR;
+        V_BSTR(&v) = SysAllocString(text);
+    }
+    static void Ref(VARIANT& v, VARIANT& target) {
+        V_VT(&v) = VT_VARIANT | VT_BYREF;
+        V_VARIANTREF(&v) = &target;
+    }
+};
+
+TEST(Dispatch, InvokeRefusesWhatThePlatformRefuses) {
+    struct Case {
+        const char* what;
+        const char* cls;
+        const char* member;
+        WORD flags;
+        UINT count;
+        void (*lay)(Layout&);
+        HRESULT expected;
+        UINT argError;  // ~0u: not set
+    };
+    const Case cases[] = {
+        {"a reference to itself", "Recipients", "Add", DISPATCH_METHOD, 1,
+         [](Layout& l) { Layout::Ref(l.args[0], l.args[0]); }, DISP_E_BADVARTYPE, 0},
+        {"a reference to a reference", "Recipients", "Add", DISPATCH_METHOD, 1,
+         [](Layout& l) {
+             Layout::Ref(l.args[0], l.other);
+             Layout::Ref(l.other, l.args[1]);
+             Layout::Text(l.args[1], u"a@x");
+         }, DISP_E_BADVARTYPE, 0},
+        {"a reference to a value", "Recipients", "Add", DISPATCH_METHOD, 1,
+         [](Layout& l) {
+             Layout::Ref(l.args[0], l.other);
+             Layout::Text(l.other, u"a@x");
+         }, S_OK, ~0u},
+        {"a put by reference of text", "Message", "Subject", DISPATCH_PROPERTYPUTREF, 1,
+         [](Layout& l) {
+             Layout::Text(l.args[0], u"Hi");
+             l.named = {DISPID_PROPERTYPUT};
+         }, DISP_E_MEMBERNOTFOUND, ~0u},
+        {"an interface identifier that is not IID_NULL", "Message", "Subject", DISPATCH_PROPERTYGET, 0,
+         [](Layout& l) { l.riid = IID_IDispatch; }, DISP_E_UNKNOWNINTERFACE, ~0u},
+        {"a parameter given by position and by name", "Recipients", "Add", DISPATCH_METHOD, 2,
+         [](Layout& l) {
+             Layout::Text(l.args[0], u"b@x");  // vAddress:=
+             Layout::Text(l.args[1], u"a@x");  // first by position
+             l.named = {0};
+         }, DISP_E_PARAMNOTFOUND, 0},
+        {"the same name twice", "Recipients", "Add", DISPATCH_METHOD, 2,
+         [](Layout& l) {
+             Layout::Text(l.args[0], u"N");
+             Layout::Text(l.args[1], u"M");
+             l.named = {1, 1};
+         }, DISP_E_PARAMNOTFOUND, 1},
+        {"names in any order", "Recipients", "Add", DISPATCH_METHOD, 2,
+         [](Layout& l) {
+             Layout::Text(l.args[0], u"N");
+             Layout::Text(l.args[1], u"a@x");
+             l.named = {1, 0};
+         }, S_OK, ~0u},
+        {"a decimal where a number is", "Message", "Port", DISPATCH_PROPERTYPUT, 1,
+         [](Layout& l) {
+             const unsigned char decimal[16] = {0, 0, 1, 0, 0, 0, 0, 0, 0xA6, 0x62, 0, 0, 0, 0, 0, 0};  // 2525.4
+             std::memcpy(&l.args[0], decimal, sizeof decimal);
+             V_VT(&l.args[0]) = VT_DECIMAL;
+             l.named = {DISPID_PROPERTYPUT};
+         }, S_OK, ~0u},
+        {"date text", "Message", "DateTime", DISPATCH_PROPERTYPUT, 1,
+         [](Layout& l) {
+             Layout::Text(l.args[0], u"2024-03-01 10:00:00");
+             l.named = {DISPID_PROPERTYPUT};
+         }, S_OK, ~0u},
+    };
+    for (const auto& c : cases) {
+        Object o(c.cls);
+        Layout l;
+        c.lay(l);
+        DISPPARAMS params{l.args, l.named.data(), c.count, static_cast<UINT>(l.named.size())};
+        Outcome out;
+        out.hr = o.d->Invoke(IdOf(o.d, c.member), l.riid, 0x409, c.flags, &params, &out.result.v, &out.exception,
+                             &out.argError);
+        EXPECT_EQ(out.hr, c.expected) << c.what;
+        EXPECT_EQ(out.argError, c.argError) << c.what;
+    }
+}
+
+TEST(Dispatch, DecimalsDateTextAndLoneSurrogatesArriveAsThePlatformConvertsThem) {
+    Object m("Message");
+    Var decimal;
+    const unsigned char bytes[16] = {0, 0, 1, 0x80, 0, 0, 0, 0, 0xA6, 0x62, 0, 0, 0, 0, 0, 0};  // -2525.4
+    std::memcpy(&decimal.v, bytes, sizeof bytes);
+    V_VT(&decimal.v) = VT_DECIMAL;
+    ASSERT_EQ(Put(m.d, "TimeOut", std::move(decimal)).hr, S_OK);
+    Outcome timeOut = Get(m.d, "TimeOut");
+    EXPECT_FLOAT_EQ(V_R4(&timeOut.result.v), -2525.4f);
+    ASSERT_EQ(Put(m.d, "DateTime", Var::Text("3/1/2024 10:00 PM")).hr, S_OK);
+    Outcome date = Get(m.d, "DateTime");
+    EXPECT_EQ(V_DATE(&date.result.v), MakeDate({2024, 3, 1, 22, 0, 0, 0}));
+    Var lone;  // half of a surrogate pair cannot become UTF-8: U+FFFD stands for it
+    V_VT(&lone.v) = VT_BSTR;
+    V_BSTR(&lone.v) = SysAllocStringLen(u"a\xD800z", 3);
+    ASSERT_EQ(Put(m.d, "Subject", std::move(lone)).hr, S_OK);
+    EXPECT_EQ(Get(m.d, "Subject").result.text(), "a\uFFFDz");
+}
+
+// The description of the thread's error information, taken; "" when none.
+std::string TakeThreadError() {
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK || !info) return "";
+    BSTR description = nullptr;
+    info->GetDescription(&description);
+    info->Release();
+    std::string text = server::Utf16ToUtf8({description, SysStringLen(description)});
+    SysFreeString(description);
+    return text;
+}
+
+TEST(Dispatch, EveryFailureSetsItsOwnErrorInformation) {
+    Object m("Message");
+    Var nine = Var::I4(9);
+    DISPID put = DISPID_PROPERTYPUT;
+    DISPPARAMS params{&nine.v, &put, 1, 1};
+    // Late-bound without an exception block: the record still tells.
+    EXPECT_EQ(m.d->Invoke(IdOf(m.d, "Priority"), IID_NULL, 0x409, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr,
+                          nullptr),
+              DISP_E_EXCEPTION);
+    EXPECT_EQ(TakeThreadError(), "Invalid Priority setting.");
+    EXPECT_EQ(Put(m.d, "Port", Var::Text("abc")).hr, DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(TakeThreadError(), "Type mismatch");
+    EXPECT_EQ(Call(m.d, 0x12345, DISPATCH_METHOD).hr, DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(TakeThreadError(), "Object doesn't support this property or method");
+    // Early-bound: a null result pointer after a failed call replaces its record.
+    auto** table = *reinterpret_cast<void***>(m.d);
+    const auto putPriority = reinterpret_cast<HRESULT (*)(IDispatch*, SHORT)>(table[7 + 12]);
+    const auto getPriority = reinterpret_cast<HRESULT (*)(IDispatch*, SHORT*)>(table[7 + 13]);
+    EXPECT_EQ(putPriority(m.d, 6), static_cast<HRESULT>(0x800A2706));
+    EXPECT_EQ(getPriority(m.d, nullptr), E_POINTER);
+    EXPECT_EQ(TakeThreadError(), "Invalid procedure call or argument");
+}
+
 TEST(Dispatch, DefaultMembersAndACollectionCalledWithAnIndex) {
     Object m("Message");
     ASSERT_EQ(Put(m.d, "Subject", Var::Text("Greetings")).hr, S_OK);
@@ -293,6 +451,12 @@ TEST(Dispatch, LibraryMayUnloadOnlyWhenNoObjectOrLockRemains) {
     EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
     header->Release();
     EXPECT_EQ(DllCanUnloadNow(), S_FALSE);  // the lock remains
+    ASSERT_EQ(DllGetClassObject(ClassNamed("Header").clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    factory->LockServer(0);
+    factory->LockServer(0);  // once too often: the count stays at zero
+    factory->LockServer(1);
+    factory->Release();
+    EXPECT_EQ(DllCanUnloadNow(), S_FALSE);  // the new lock holds
     ASSERT_EQ(DllGetClassObject(ClassNamed("Header").clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
     factory->LockServer(0);
     factory->Release();

@@ -10,6 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -70,6 +73,77 @@ TEST_F(Registration, WritesEveryEntryKeepsOtherKeysAndUnregistersExactly) {
     EXPECT_EQ(twice.find("[HKEY_CLASSES_ROOT\\Quillpost.Message]"), twice.rfind("[HKEY_CLASSES_ROOT\\Quillpost.Message]"));
     ASSERT_EQ(DllUnregisterServer(), S_OK);
     EXPECT_EQ(Read(), kOthers);
+}
+
+TEST_F(Registration, UnregisteringLeavesOtherVersionsOfTheTypeLibrary) {
+    const std::string libid = GuidText(Library().libid);
+    const std::string others = kOthers + "[HKEY_CLASSES_ROOT\\TypeLib\\" + libid + "\\2.0]\n@=\"Quillpost 2\"\n\n" +
+                               "[HKEY_CLASSES_ROOT\\TypeLib\\" + libid + "\\2.0\\0\\win64]\n@=\"/v2.so\"\n\n";
+    Write(others);
+    ASSERT_EQ(DllRegisterServer(), S_OK);
+    EXPECT_EQ(FindString(ReadRegistry(), "HKCR\\TypeLib\\" + libid + "\\1.0", ""), "Quillpost");
+    ASSERT_EQ(DllUnregisterServer(), S_OK);
+    EXPECT_EQ(Read(), others);
+}
+
+// The file as a registration leaves it: its permission bits and owner, and
+// whether the name is still a symbolic link.
+struct FileState {
+    mode_t mode;
+    uid_t owner;
+    gid_t group;
+    bool link;
+    bool operator==(const FileState&) const = default;
+};
+FileState StateOf(const std::string& path) {
+    struct stat st {}, at {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    EXPECT_EQ(::lstat(path.c_str(), &at), 0) << path;
+    return {st.st_mode & 07777, st.st_uid, st.st_gid, S_ISLNK(at.st_mode)};
+}
+
+TEST_F(Registration, TheFileKeepsItsPermissionsOwnerAndLink) {
+    struct Case {
+        const char* what;
+        mode_t mode;    // 0: no file before
+        bool viaLink;   // the registry's name is a link to the file
+        bool chowned;   // the file belongs to another user (needs root)
+    };
+    const Case cases[] = {
+        {"a new file is its owner's only", 0, false, false},
+        {"a private file stays private", 0600, false, false},
+        {"a group-readable file stays so", 0640, false, false},
+        {"a file reached through a link is written through it", 0640, true, false},
+        {"a file of another user keeps its owner", 0604, false, true},
+    };
+    for (const auto& c : cases) {
+        if (c.chowned && ::geteuid() != 0) continue;
+        TempDir dir;
+        const std::string target = dir.file("real.reg");
+        const std::string name = c.viaLink ? dir.file("link.reg") : target;
+        if (c.viaLink) {
+            ASSERT_EQ(::symlink("real.reg", name.c_str()), 0);
+        }
+        if (c.mode) {
+            dir.write("real.reg", "REGEDIT4\n");
+            ASSERT_EQ(::chmod(target.c_str(), c.mode), 0);
+            if (c.chowned) {
+                ASSERT_EQ(::chown(target.c_str(), 4321, 4321), 0);
+            }
+        }
+        setenv("QUILLPOST_REGISTRY", name.c_str(), 1);
+        const FileState expected{c.mode ? c.mode : 0600, c.chowned ? 4321 : ::geteuid(), c.chowned ? 4321 : ::getegid(),
+                                 c.viaLink};
+        ASSERT_EQ(DllRegisterServer(), S_OK) << c.what;
+        EXPECT_TRUE(StateOf(name) == expected) << c.what;
+        EXPECT_TRUE(FindString(ParseRegText(TempDir::read(target)), "HKCR\\Quillpost.Message\\CLSID", "")) << c.what;
+        ASSERT_EQ(DllUnregisterServer(), S_OK) << c.what;
+        EXPECT_TRUE(StateOf(name) == expected) << c.what;
+        // Nothing is left beside the file but the lock.
+        std::size_t entries = 0;
+        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
+        EXPECT_EQ(entries, c.viaLink ? 3u : 2u) << c.what;
+    }
 }
 
 TEST_F(Registration, RefusesAFileThatIsNoExportAndReportsWhy) {

@@ -126,8 +126,16 @@ subject_only_port=$(sed -n 4p "$work/port")
     script starttls.vbs "$wrong_port" "to a server of another name" 1
     # Names are looked for in the subject alternative names only.
     script starttls.vbs "$subject_only_port" "to a server named in the subject only" 1
+    # Another version of the type library, registered by someone else,
+    # outlives the unregistration; this one's does not.
+    typelib='HKCR\TypeLib\{BEEF4987-D50D-4052-BB1C-CD8A6FAB64A1}'
+    run reg add "$typelib\2.0" /ve /d "Quillpost 2" /f >/dev/null
     run regsvr32 /u /s "$(winpath "$dll")"
     echo "unregister: $?"
+    for version in 1.0 2.0; do
+        if run reg query "$typelib\\$version" >/dev/null 2>&1; then state=kept; else state=removed; fi
+        echo "type library $version after unregister: $state"
+    done
     script unregistered.vbs
     # No web server here: the removal binds nothing and reports nothing.
     run "$(winpath "$work/uninst_check.exe")" "$(winpath "$uninst")"

@@ -31,9 +31,11 @@ enum class Err {
     InvalidUseOfNull,       //   94 the null value where text is needed
     ObjectRequired,         //  424 a value that is no object where one is needed
     NoSuchMember,           //  438 late binding: unknown member
+    NamedArgumentNotFound,  //  448 late binding: a named argument the member lacks, or one given twice
     ArgumentNotOptional,    //  449 a required argument left out
     WrongArgumentCount,     //  450
     DuplicateKey,           //  457 a header name present already
+    UnsupportedVarType,     //  458 late binding: a variant of a shape no conversion reads
     BlankCredential,        // 9977 followed by the blank one (UserName, Password)
     OAuthTokenRequestFailed,  // 9978 followed by the endpoint's answer or the transport reason
     InvalidHeaderName,      // 9979 followed by the name
