@@ -22,7 +22,7 @@ protected:
 
     static std::string HeaderBlock(const std::string& data) { return data.substr(0, data.find("\r\n\r\n") + 2); }
 
-    const std::string date = "Date: Sun, 06 Dec 2026 22:20:18 +0000\r\n";
+    const std::string date = "Date: Sun, 06 Dec 2026 22:20:18 +0000\r\nMessage-ID: <ID@example.com>\r\n";
     const std::string head = date +
                              "From: \"Ann Lee\" <ann@example.com>\r\n"
                              "Subject: [no subject]\r\n"
