@@ -145,9 +145,10 @@ std::string Mailbox(std::string_view name, std::string_view address, std::size_t
     angled += '<';
     angled += address;
     angled += '>';
-    // After a fold the quoted name's longest run stands on a line of its
-    // own after one blank, with at most a comma after it.
-    if (IsAscii(name) && LongestRun(Quote(name)) + 2 <= kLongestLine) return FormatAddress(name) + angled;
+    // Folded, the quoted name's longest run stands on a line of its own
+    // after one blank, or at `column`, with at most a comma after it.
+    if (IsAscii(name) && std::max<std::size_t>(column, 1) + LongestRun(Quote(name)) + 1 <= kLongestLine)
+        return FormatAddress(name) + angled;
     std::string out = EncodeWords(name, column);
     // The blank, the address and a comma that may follow it.
     const bool fits = LastLineEnd(out, column) + 1 + angled.size() + 1 <= kHeaderLineLength;

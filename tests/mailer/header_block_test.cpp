@@ -97,6 +97,7 @@ TEST(HeaderBlockText, AnAsciiRunTooLongForAnyLineBecomesEncodedWords) {
     EXPECT_TRUE(mailbox.starts_with("=?utf-8?B?")) << mailbox.substr(0, 80);
     EXPECT_LE(LongestLine(mailbox), 78u);
     EXPECT_EQ(Mailbox(std::string(900, 'z'), "a@example.com", 6), "\"" + std::string(900, 'z') + "\" <a@example.com>");
+    EXPECT_TRUE(Mailbox(std::string(990, 'z'), "a@example.com", 6).starts_with("=?utf-8?B?"));
 }
 
 TEST(HeaderBlockMessageId, EveryMessageGetsItsOwnIdRightAfterTheDate) {
@@ -188,22 +189,6 @@ TEST(HeaderBlockChecks, NamesRepeatsAndDomainsAreRefusedBeforeAnythingIsSent) {
         EXPECT_EQ(e.number(), c.number) << c.what;
         EXPECT_EQ(e.description(), c.description) << c.what;
     }
-}
-
-TEST(HeaderBlockChecks, DomainsBeyondAsciiBecomeALabelsWhenTheLocalPartIsAscii) {
-    Snapshot m = TestSnapshot();
-    m.fromAddress = "ann@B\xC3\xBC" "cher.example";
-    m.recipients = {{"", "bob@m\xC3\xBCnchen.example"}, {"", "j\xC3\xB6rg@m\xC3\xBCnchen.example"}};
-    m.ccs = {{"", "c@example.com"}};
-    m.bccs = {{"", "d@\xE4\xBE\x8B\xE3\x81\x88.jp"}};
-    m.replyTos = {{"", "r@fa\xC3\x9F.example"}};
-    PrepareHeaders(m);
-    EXPECT_EQ(m.fromAddress, "ann@xn--bcher-kva.example");
-    EXPECT_EQ(m.recipients[0].address, "bob@xn--mnchen-3ya.example");
-    EXPECT_EQ(m.recipients[1].address, "j\xC3\xB6rg@m\xC3\xBCnchen.example");  // needs SMTPUTF8 anyway
-    EXPECT_EQ(m.ccs[0].address, "c@example.com");
-    EXPECT_EQ(m.bccs[0].address, "d@xn--r8jz45g.jp");
-    EXPECT_EQ(m.replyTos[0].address, "r@xn--fa-hia.example");  // IDNA 2008 keeps the sharp s
 }
 
 TEST(HeaderBlockDate, ZoneIsTheTrueOffsetAtTheDatesMoment) {

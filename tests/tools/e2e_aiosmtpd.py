@@ -586,7 +586,7 @@ def case_hostile_names_stay_names(fx):
         for header, address in (("From", "ann@example.com"), ("To", "bob@example.com"), ("Reply-To", "help@example.com")):
             equal(len(msg.get_all(header)), 1, f"{header} lines for {name!r}")
             equal([(a.display_name, a.addr_spec) for a in msg[header].addresses], [(name, address)], f"{header} of {name!r}")
-    files = {'say "hi".txt': b"hi", 'x" y "z.txt': b"z"}
+    files = {'say "hi".txt': b"hi", 'x" y "z.txt': b"z", "A long attachment name, folded at its blanks " * 3 + '"x".txt': b"f"}
     args = ["--from", "a@example.com", "--to", "b@example.com"]
     for name, data in files.items():
         args += ["--attach", fx.file(name, data)]
@@ -614,21 +614,6 @@ def case_long_values_are_folded_and_unfold_to_themselves(fx):
     equal(msg["From"].addresses[0].display_name, display, "a long display name")
     for line in header_block_lines(raw):
         check(len(line) <= 78, f"a line of {len(line)} octets: {line[:80]!r}")
-
-
-def case_refusals_of_header_names_and_repeated_lines(fx):
-    base = ["--from", "a@example.com", "--to", "b@example.com"]
-    cases = [
-        (["--header", "X Tag: 1"], "qpmail: error 9979: Header name is not valid: X Tag"),
-        (["--header", "X-Gr\u00fc\u00dfe: 1"], "qpmail: error 9979: Header name is not valid: X-Gr\u00fc\u00dfe"),
-        (["--header", "Subject: second"], "qpmail: error 9987: Header may appear only once: Subject"),
-        (["--header", "In-Reply-To: <a@b>", "--header", "in-reply-to:: <c@d>"],
-         "qpmail: error 9987: Header may appear only once: In-Reply-To"),
-        (["--to", "c@-b\u00fccher.example"], "qpmail: error 9986: Text is not valid UTF-8 in Recipients"),
-    ]
-    for extra, line in cases:
-        expect_failure(fx.run(base + extra), line)
-        equal(fx.collector.connections, 0, f"connections for {extra}")
 
 
 def case_domains_beyond_ascii_go_as_a_labels(fx):
