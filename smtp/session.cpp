@@ -168,11 +168,11 @@ void Session::ReadAwaited() {
         try {
             WaitForResponse(code);
         } catch (const Error&) {
-            // The first refusal ends the send. The replies still owed are
-            // read (RFC 2920 3.1) so that quit may follow, unless one of them
-            // shows the server out of step.
+            // The first refusal ends the send. After a whole reply the
+            // replies still owed are read (RFC 2920 3.1) so that quit may
+            // follow, unless one of them shows the server out of step.
             try {
-                while (!awaited_.empty()) {
+                while (lastReplyWhole_ && !awaited_.empty()) {
                     awaited_.erase(awaited_.begin());
                     const Reply owed = ReadReply();
                     if (owed.Is("354") || owed.Is("421")) break;
@@ -303,6 +303,7 @@ void Session::ReadPass() {
 
 Reply Session::ReadReply() {
     inStep_ = false;
+    lastReplyWhole_ = false;
     Flush();
     if (!stream_) raise(Err::UnknownError, "CommWaitForData");
     const double start = clock_->Seconds();
@@ -320,9 +321,11 @@ Reply Session::ReadReply() {
     // the time is up.
     for (;;) {
         std::optional<Reply> reply = replies_.TakeReply();
-        if (reply)
-            inStep_ = awaited_.empty() && replies_.Empty() && HasReplyCode(reply->text) && !reply->Is("354") &&
+        if (reply) {
+            lastReplyWhole_ = HasReplyCode(reply->text);
+            inStep_ = lastReplyWhole_ && awaited_.empty() && replies_.Empty() && !reply->Is("354") &&
                       !reply->Is("334") && !reply->Is("421");
+        }
         if (!reply && replies_.Size() > kReplyLimit) {
             // A server that never ends its reply must not hold unbounded memory.
             const std::string shown = replies_.TakeAll().text.substr(0, kReplyShown);

@@ -144,6 +144,8 @@ private:
     bool secure_ = false;
     bool pipelining_ = false;
     bool inStep_ = false;  // see QuitIfInStep
+    // The last reply read ended with its line break in time and has a code.
+    bool lastReplyWhole_ = false;
     std::vector<std::string_view> awaited_;  // codes of replies not yet read
 };
 
