@@ -26,7 +26,9 @@ constexpr std::string_view kHeloDomain = "quillpost.localdomain";
 
 bool NeedsSmtpUtf8(const Snapshot& m) {
     if (!IsAscii(m.fromAddress)) return true;
-    for (const auto* list : {&m.recipients, &m.ccs, &m.bccs})
+    // A reply address goes into the header block only, but a header block
+    // with an address beyond ASCII needs SMTPUTF8 as much (RFC 6532 3.2).
+    for (const auto* list : {&m.recipients, &m.ccs, &m.bccs, &m.replyTos})
         for (const auto& r : *list)
             if (!IsAscii(r.address)) return true;
     return false;
@@ -126,8 +128,9 @@ std::shared_ptr<Attachments> Message::Attachments() { return CreateOnFirstUse(at
 void Message::send() {
     // Refused before anything is opened or traced.
     CheckSender(fromAddress_);
-    const Snapshot m = TakeSnapshot(*this);
+    Snapshot m = TakeSnapshot(*this);
     CheckLineBreaks(m);
+    PrepareHeaders(m);
 
     const Submission submission = ResolveSubmission(m);
     CheckCredentials(submission);
@@ -164,6 +167,9 @@ void Message::send() {
         session.Quit();
     } catch (...) {
         failure = ErrorFromCurrentException();
+        // RFC 5321 4.1.1.10: a refusal ends the conversation with quit
+        // when the server is still listening for commands.
+        if (!accepted) session.QuitIfInStep();
     }
 
     // The exit sequence: close, trace the failure, close the trace, raise.

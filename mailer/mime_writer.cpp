@@ -18,8 +18,6 @@ constexpr std::string_view kCrLf = "\r\n";
 constexpr std::string_view kTextType = "text/plain";
 constexpr std::string_view kTextCharset = "us-ascii";
 constexpr std::string_view kHtmlType = "text/html";
-// RFC 5322 2.1.1: a line is at most 998 characters without its line break.
-constexpr std::size_t kLongestLine = 998;
 
 std::string Boundary(std::string_view stem) {
     return std::string(stem) + BoundaryClockText(static_cast<float>(SecondsSinceLocalMidnight()));
@@ -51,6 +49,16 @@ bool NeedsQuotedPrintable(std::string_view body) {
 }
 
 }  // namespace
+
+std::vector<std::string_view> MimeHeaderNames(std::string_view text, std::string_view html, bool attachmentsFollow) {
+    std::vector<std::string_view> names{"MIME-Version"};
+    // A multipart structure's header lines are its Content-Type alone; a
+    // single body's lines are its own.
+    const bool single = !attachmentsFollow && (text.empty() != html.empty());
+    if (attachmentsFollow || !text.empty() || !html.empty()) names.push_back("Content-Type");
+    if (single && NeedsQuotedPrintable(text.empty() ? html : text)) names.push_back("Content-Transfer-Encoding");
+    return names;
+}
 
 std::string BoundaryClockText(float seconds) {
     // At most seven significant digits, never an exponent.
@@ -143,10 +151,14 @@ void MimeWriter::WriteAttachment(const std::string& path) {
     const std::string name = ShortName(path);
     const std::string type = ContentTypeOf(path);
     out_.Write("--" + mix_ + "\r\n");
-    if (IsAscii(name)) {
-        Header("Content-Type", type + "; Name = \"" + name + "\"");
+    // An ASCII name is quoted (its backslashes and double quotes as
+    // quoted-pairs) and folded with its line; a run too long to fold goes
+    // the way of a name beyond ASCII.
+    const std::string quoted = Quote(name);
+    if (IsAscii(name) && LongestRun(quoted) + 2 <= kLongestLine) {
+        Header("Content-Type", type + "; Name = " + quoted);
         Header("Content-Transfer-Encoding", "base64");
-        Header("Content-Disposition", "attachment; FileName = \"" + name + "\"");
+        Header("Content-Disposition", "attachment; FileName = " + quoted);
     } else {
         // RFC 2231 is the standard form of a file name beyond ASCII; a
         // reader that predates it takes the name of the content type, where

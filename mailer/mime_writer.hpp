@@ -8,12 +8,18 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillpost {
 
 // The boundary clock text: seconds since local midnight as a 32-bit float,
 // at most seven significant digits, the decimal point written as "_".
 std::string BoundaryClockText(float secondsSinceMidnight);
+
+// The MIME header lines that WriteBodies puts into the message's own header
+// block for these bodies: "MIME-Version", then "Content-Type" and
+// "Content-Transfer-Encoding" where the message has them.
+std::vector<std::string_view> MimeHeaderNames(std::string_view text, std::string_view html, bool attachmentsFollow);
 
 class MimeWriter {
 public:

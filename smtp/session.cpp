@@ -21,6 +21,15 @@ std::string UpperCase(std::string_view text) {
     return out;
 }
 
+// RFC 5321 4.2: a reply begins with three digits, the first 2 to 5, and a
+// blank, a hyphen or the end of its line. A server that answers otherwise
+// is not one to say more to.
+bool HasReplyCode(std::string_view reply) {
+    if (reply.size() < 4 || reply[0] < '2' || reply[0] > '5') return false;
+    if (reply[1] < '0' || reply[1] > '9' || reply[2] < '0' || reply[2] > '9') return false;
+    return reply[3] == ' ' || reply[3] == '-' || reply[3] == '\r' || reply[3] == '\n';
+}
+
 }  // namespace
 
 void SetConnectorForThisThread(Connector connector) { t_connector = std::move(connector); }
@@ -33,6 +42,7 @@ void Session::Open(const std::string& server, std::int16_t port) {
 }
 
 void Session::Close() noexcept {
+    inStep_ = false;
     awaited_.clear();
     pipelining_ = false;
     pending_.clear();
@@ -56,8 +66,10 @@ std::vector<std::string> ServerInfo::AuthMechanisms() const {
 }
 
 void Session::StartTlsAtOnce(const TlsSettings& settings) {
+    const bool inStep = std::exchange(inStep_, false);
     stream_ = WrapInTls(std::move(stream_), settings);
     secure_ = true;
+    inStep_ = inStep;
 }
 
 void Session::Greeting() { server_.greeting = WaitForResponse("220"); }
@@ -163,16 +175,41 @@ void Session::EnvelopeCommand(const std::string& line) {
 }
 
 void Session::ReadAwaited() {
-    const std::vector<std::string_view> awaited = std::exchange(awaited_, {});
-    for (const std::string_view code : awaited) WaitForResponse(code);
+    while (!awaited_.empty()) {
+        const std::string_view code = awaited_.front();
+        awaited_.erase(awaited_.begin());
+        try {
+            WaitForResponse(code);
+        } catch (const Error&) {
+            // The first refusal ends the send. After a whole reply the
+            // replies still owed are read (RFC 2920 3.1) so that quit may
+            // follow, unless one of them shows the server out of step.
+            try {
+                while (lastReplyWhole_ && !awaited_.empty()) {
+                    awaited_.erase(awaited_.begin());
+                    const Reply owed = ReadReply();
+                    if (owed.Is("354") || owed.Is("421")) break;
+                }
+            } catch (const Error&) {
+                // Out of step: no quit.
+            }
+            awaited_.clear();
+            throw;
+        }
+    }
 }
 
 void Session::Data() {
     Command("data\r\n");
     // The replies come in the order of their commands; the first refusal
-    // ends the send before any content goes out.
+    // ends the send before any content goes out. The reply to data is the
+    // last one owed.
+    if (!pipelining_) {
+        WaitForResponse("354");
+        return;
+    }
+    awaited_.push_back("354");
     ReadAwaited();
-    WaitForResponse("354");
 }
 
 void Session::EndOfData() {
@@ -186,6 +223,15 @@ void Session::EndOfData() {
 void Session::Quit() {
     SendText("quit\r\n");
     Flush();
+}
+
+void Session::QuitIfInStep() noexcept {
+    if (!inStep_ || !stream_) return;
+    try {
+        Quit();
+    } catch (...) {
+        // The conversation ends either way; what ended it is what counts.
+    }
 }
 
 void Session::Command(std::string_view line, std::string_view shown) {
@@ -215,6 +261,8 @@ void Session::SendText(std::string_view text) {
 }
 
 void Session::Take(std::string_view text) {
+    // Whatever goes out is owed a reply, or is part of the data.
+    inStep_ = false;
     // A text as large as the buffer gains nothing from a copy.
     if (text.size() >= kSendBuffer) {
         Flush();
@@ -267,6 +315,8 @@ void Session::ReadPass() {
 }
 
 Reply Session::ReadReply() {
+    inStep_ = false;
+    lastReplyWhole_ = false;
     Flush();
     if (!stream_) raise(Err::UnknownError, "CommWaitForData");
     const double start = clock_->Seconds();
@@ -283,6 +333,11 @@ Reply Session::ReadReply() {
     // continuation line; it is judged only once it is whole.
     for (;;) {
         std::optional<Reply> reply = replies_.TakeReply();
+        if (reply) {
+            lastReplyWhole_ = HasReplyCode(reply->text);
+            inStep_ = lastReplyWhole_ && awaited_.empty() && replies_.Empty() && !reply->Is("354") &&
+                      !reply->Is("334") && !reply->Is("421");
+        }
         if (!reply && replies_.Size() > kReplyLimit) {
             // A server that never ends its reply must not hold unbounded memory.
             const std::string shown = replies_.TakeAll().text.substr(0, kReplyShown);
@@ -312,6 +367,7 @@ Reply Session::WaitForResponse(std::string_view expected) {
 }
 
 void Session::RaiseUnexpectedResponse(std::string_view reply) {
+    inStep_ = false;
     trace_.Write("< ", reply);
     throw ServerReplyError(reply);
 }

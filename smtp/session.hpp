@@ -95,6 +95,12 @@ public:
     void Data();                               // data, 354
     void EndOfData();                          // line break, ".", 250
     void Quit();                               // quit; its reply is not read
+    // RFC 5321 4.1.1.10: a conversation that ends early ends with quit too,
+    // when it is in step: every reply to what was sent has been read whole,
+    // and none of them left the server waiting for more than a command
+    // (354 data, 334 a login's next line) or closing the connection (421).
+    // Sends quit then and nothing otherwise; never raises.
+    void QuitIfInStep() noexcept;
 
     const ServerInfo& Server() const { return server_; }
 
@@ -139,6 +145,9 @@ private:
     ServerInfo server_;
     bool secure_ = false;
     bool pipelining_ = false;
+    bool inStep_ = false;  // see QuitIfInStep
+    // The last reply read ended with its line break in time and has a code.
+    bool lastReplyWhole_ = false;
     std::vector<std::string_view> awaited_;  // codes of replies not yet read
 };
 

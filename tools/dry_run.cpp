@@ -27,8 +27,9 @@ void WriteDataSection(Message& message, std::ostream& out) {
     // The refusals that come before anything is opened, as in send, then the
     // content that send writes.
     message.CheckSender(message.FromAddress());
-    const Snapshot snapshot = TakeSnapshot(message);
+    Snapshot snapshot = TakeSnapshot(message);
     CheckLineBreaks(snapshot);
+    PrepareHeaders(snapshot);
     StreamSink sink(out);
     WriteMessageContent(snapshot, sink);
     // The end of the data adds an empty line before the lone period, and the

@@ -63,6 +63,13 @@ inline constexpr Outcome kOutcomes[kSteps][kFaults] = {
 #undef O
 };
 
+// RFC 5321 4.1.1.10: a refusal with a proper reply code, while the server
+// awaits a command, is followed by quit (beyond the last write of the
+// table); the error is the refusal's.
+inline bool QuitsAfterRefusal(Step step, Fault fault) {
+    return fault == Fault::WrongCode && step != Step::MidData && step != Step::AtQuit;
+}
+
 inline const Outcome& OutcomeOf(Step step, Fault fault) {
     return kOutcomes[static_cast<int>(step)][static_cast<int>(fault)];
 }

@@ -49,8 +49,51 @@ TEST_F(SendFailureTest, RefusedRecipientEndsTheConversationWithItsCode) {
     EXPECT_EQ(e.description(), "No such user here\r\n");
     EXPECT_TRUE(peer.Finished());
     EXPECT_EQ(peer.Received().find("never-sent"), std::string::npos);
-    EXPECT_TRUE(Trace().ends_with("< 550 No such user here\r\n\r\n+ Error 9550: No such user here\r\n\r\n"))
+    EXPECT_TRUE(
+        Trace().ends_with("< 550 No such user here\r\n\r\n> quit\r\n\r\n+ Error 9550: No such user here\r\n\r\n"))
         << Trace();
+}
+
+TEST_F(SendFailureTest, ARefusalEndsWithQuitOnlyWhileTheServerAwaitsACommand) {
+    // RFC 5321 4.1.1.10; the error raised is still the refusal.
+    using Play = std::function<void(ScriptedPeer&)>;
+    struct Case {
+        const char* what;
+        Play play;
+        std::int32_t number;
+        bool quit;
+    };
+    const auto greeted = [](ScriptedPeer& p) { p.Send("220 hi\r\n").ExpectLine().Send("250 hello\r\n"); };
+    const Case cases[] = {
+        {"greeting", [](ScriptedPeer& p) { p.Send("554 no service here\r\n"); }, 9554, true},
+        {"MAIL FROM", [&](ScriptedPeer& p) { greeted(p); p.ExpectLine().Send("550 sender refused\r\n"); }, 9550, true},
+        {"data", [&](ScriptedPeer& p) {
+             greeted(p);
+             p.ExpectLine().Send("250 ok\r\n").ExpectLine().Send("250 ok\r\n").ExpectLine("data").Send("503 no\r\n");
+         }, 9503, true},
+        {"end of data", [&](ScriptedPeer& p) {
+             greeted(p);
+             p.ExpectLine().Send("250 ok\r\n").ExpectLine().Send("250 ok\r\n").ExpectLine("data").Send("354 go\r\n");
+             p.ReadUntil("\r\n.\r\n").Send("554 looks like spam\r\n");
+         }, 9554, true},
+        {"server closing", [&](ScriptedPeer& p) { greeted(p); p.ExpectLine().Send("421 shutting down\r\n"); }, 9421, false},
+        {"more than was asked", [&](ScriptedPeer& p) { greeted(p); p.ExpectLine().Send("550 no\r\n250 ok\r\n"); }, 9550, false},
+        {"silence", [&](ScriptedPeer& p) { greeted(p); p.ExpectLine().StaySilent(std::chrono::milliseconds(2500)); }, 9998, false},
+    };
+    message->Recipients()->Add("b@example.com");
+    message->TimeOut(1);
+    for (const Case& c : cases) {
+        ScriptedPeer server;
+        c.play(server);
+        server.ReadToEnd();
+        std::remove(trace.c_str());
+        const Error e = SendTo(server);
+        EXPECT_EQ(e.number(), c.number) << c.what;
+        EXPECT_TRUE(server.Finished()) << c.what;
+        EXPECT_EQ(server.Received().ends_with("quit\r\n"), c.quit) << c.what;
+        const std::string t = Trace();
+        EXPECT_EQ(t.find("> quit\r\n\r\n+ Error " + std::to_string(c.number)) != std::string::npos, c.quit) << t;
+    }
 }
 
 TEST_F(SendFailureTest, AnEndOfDataAnswerWithoutAReplyCodeIsNeverSuccess) {
@@ -212,13 +255,16 @@ namespace {
 TEST(SendPipelined, EnvelopeGoesInOneFlightAndTheFirstRefusalWins) {
     // RFC 2920: to a server that offers PIPELINING, MAIL FROM, every RCPT TO
     // and data go out together; the replies are read in order.
+    // After a refusal every reply still owed is read: quit follows unless
+    // the server took data (354) and waits for the message.
     struct Case {
         std::string replies;
         std::int32_t number;  // 0: delivered
+        bool quit;
     };
-    for (const Case& c : std::vector<Case>{{"250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n", 0},
-                                           {"250 ok\r\n550 no such user\r\n250 ok\r\n354 go\r\n", 9550},
-                                           {"451 later\r\n503 no\r\n503 no\r\n503 no\r\n", 9451}}) {
+    for (const Case& c : std::vector<Case>{{"250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n", 0, true},
+                                           {"250 ok\r\n550 no such user\r\n250 ok\r\n354 go\r\n", 9550, false},
+                                           {"451 later\r\n503 no\r\n503 no\r\n503 no\r\n", 9451, true}}) {
         ScriptedPeer server;
         server.Send("220 hi\r\n").ExpectLine("EHLO quillpost.localdomain").Send("250-hi\r\n250 PIPELINING\r\n");
         server.ReadUntil("data\r\n").Send(c.replies);
@@ -237,6 +283,7 @@ TEST(SendPipelined, EnvelopeGoesInOneFlightAndTheFirstRefusalWins) {
                                 "RCPT TO: <carol@example.com>\r\ndata\r\n"),
                   std::string::npos);
         EXPECT_EQ(received.find("\r\n.\r\n") != std::string::npos, c.number == 0);
+        EXPECT_EQ(received.ends_with("quit\r\n"), c.quit) << c.replies;
     }
 }
 

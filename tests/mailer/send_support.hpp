@@ -16,6 +16,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <regex>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -97,8 +98,16 @@ inline std::shared_ptr<Message> NewTestMessage() {
     return message;
 }
 
+// The data section with the random part of its "Message-ID" line written
+// "ID", so that a whole message can be compared: the line must have its
+// shape (32 hexadecimal digits, "@", the right side) to be changed.
+inline std::string WithSteadyMessageId(const std::string& data) {
+    static const std::regex random("\r\nMessage-ID: <[0-9a-f]{32}@([^>\r\n]+)>\r\n");
+    return std::regex_replace(data, random, "\r\nMessage-ID: <ID@$1>\r\n", std::regex_constants::format_first_only);
+}
+
 // Sends `message` to `peer`, which accepts everything; returns the data
-// section.
+// section (with WithSteadyMessageId).
 inline std::string SendAndCaptureWith(ScriptedPeer& peer, Message& message, int recipients = 1) {
     PlayAcceptingServer(peer, recipients);
     peer.Start();
@@ -106,7 +115,7 @@ inline std::string SendAndCaptureWith(ScriptedPeer& peer, Message& message, int 
     message.send();
     EXPECT_TRUE(peer.Finished());
     EXPECT_TRUE(peer.Problems().empty()) << peer.Problems().front();
-    return DataSection(peer.Received());
+    return WithSteadyMessageId(DataSection(peer.Received()));
 }
 
 class SendFixture : public ::testing::Test {

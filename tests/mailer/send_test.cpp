@@ -27,6 +27,7 @@ protected:
 
     const std::string head =
         "Date: Sun, 06 Dec 2026 22:20:18 +0000\r\n"
+        "Message-ID: <ID@example.com>\r\n"
         "From: \"Ann Lee\" <ann@example.com>\r\n"
         "Subject: [no subject]\r\n"
         "To: \"Bob\" <bob@example.com>\r\n"
@@ -161,10 +162,11 @@ TEST_F(SendTest, AttachmentLinesAre76CharactersAndTheTypeComesFromTheRegistry) {
                              Base64EncodeLine(std::vector<std::uint8_t>(57, 'a')) +
                              "\r\n--";
     EXPECT_NE(data.find(full), std::string::npos) << data;
-    // The short name follows the last backslash and keeps its quote unescaped.
-    const std::string odd = std::string("Content-Type: text/plain; Name = \"odd\"name.TXT\"\r\n") +
+    // The short name follows the last backslash; its double quote is a
+    // quoted-pair (RFC 5322 3.2.4).
+    const std::string odd = std::string("Content-Type: text/plain; Name = \"odd\\\"name.TXT\"\r\n") +
                             "Content-Transfer-Encoding: base64\r\n"
-                            "Content-Disposition: attachment; FileName = \"odd\"name.TXT\"\r\n"
+                            "Content-Disposition: attachment; FileName = \"odd\\\"name.TXT\"\r\n"
                             "\r\n" +
                             Base64EncodeLine(std::vector<std::uint8_t>(57, 'b')) + "Yg==\r\n\r\n--";
     EXPECT_NE(data.find(odd), std::string::npos) << data;
@@ -216,6 +218,7 @@ TEST_F(SendTest, OptionalHeaderLinesFollowTheirSettings) {
     message->Recipients()->Add("carol@example.com");
     const std::string data = SendAndCapture(2);
     EXPECT_TRUE(data.starts_with("Date: Sun, 06 Dec 2026 22:20:18 +0000\r\n"
+                                 "Message-ID: <ID@example.com>\r\n"
                                  "From: \"Ann Lee\" <ann@example.com>\r\n"
                                  "Subject: \r\n"
                                  "To: \"Bob\" <bob@example.com>,\r\n <carol@example.com>\r\n"

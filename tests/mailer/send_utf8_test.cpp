@@ -22,7 +22,7 @@ protected:
 
     static std::string HeaderBlock(const std::string& data) { return data.substr(0, data.find("\r\n\r\n") + 2); }
 
-    const std::string date = "Date: Sun, 06 Dec 2026 22:20:18 +0000\r\n";
+    const std::string date = "Date: Sun, 06 Dec 2026 22:20:18 +0000\r\nMessage-ID: <ID@example.com>\r\n";
     const std::string head = date +
                              "From: \"Ann Lee\" <ann@example.com>\r\n"
                              "Subject: [no subject]\r\n"
@@ -223,6 +223,46 @@ TEST_F(SendUtf8Test, TextThatIsNotUtf8IsRefusedBeforeConnectingNamingItsProperty
     };
     peer.Start();
     ExpectRefusedBeforeConnecting(peer, trace, cases, 9986, "Text is not valid UTF-8 in ");
+}
+
+TEST_F(SendUtf8Test, BadHeaderNamesRepeatedLinesAndDomainsWithoutALabelsAreRefusedBeforeConnecting) {
+    const std::string trace = dir.file("trace.log");
+    peer.Start();
+    ExpectRefusedBeforeConnecting(peer, trace, {{[](Message& m) { m.ExtraHeaders()->Add("X Tag", "1"); }, "X Tag"},
+                                                {[](Message& m) { m.ExtraHeaders()->Add("X-\xC3\xA4", "1"); }, "X-\xC3\xA4"}},
+                                  9979, "Header name is not valid: ");
+    ExpectRefusedBeforeConnecting(peer, trace, {{[](Message& m) { m.ExtraHeaders()->Add("from", "x@example.com"); }, "From"}},
+                                  9987, "Header may appear only once: ");
+    ExpectRefusedBeforeConnecting(
+        peer, trace, {{[](Message& m) { m.ReplyTos()->Add("r@\xE2\x98\x83.example"); }, "ReplyTos"}}, 9986,
+        "Text is not valid UTF-8 in ");
+}
+
+TEST_F(SendUtf8Test, ADomainBeyondAsciiNeedsNoSmtpUtf8AndAReplyToLocalPartDoes) {
+    // A-labels in the envelope and the header lines, after a plain HELO.
+    message->FromAddress("ann@b\xC3\xBC" "cher.example");
+    message->Recipients()->Clear();
+    message->Recipients()->Add("bob@m\xC3\xBCnchen.example", "Bob");
+    const std::string data = SendAndCapture();
+    EXPECT_EQ(peer.Lines()[0], "HELO quillpost.localdomain");
+    EXPECT_EQ(peer.Lines()[1], "MAIL FROM: <ann@xn--bcher-kva.example>");
+    EXPECT_EQ(peer.Lines()[2], "RCPT TO: <bob@xn--mnchen-3ya.example>");
+    EXPECT_NE(data.find("\r\nMessage-ID: <ID@xn--bcher-kva.example>\r\nFrom: \"Ann Lee\" <ann@xn--bcher-kva.example>\r\n"),
+              std::string::npos)
+        << data;
+    EXPECT_NE(data.find("\r\nTo: \"Bob\" <bob@xn--mnchen-3ya.example>\r\n"), std::string::npos) << data;
+    // RFC 6532: a reply address with a local part beyond ASCII needs the
+    // server's SMTPUTF8 as much as an envelope address.
+    ScriptedPeer server;
+    server.Send("220 hi\r\n").ExpectLine("EHLO quillpost.localdomain").Send("250-hi\r\n250 8BITMIME\r\n");
+    server.ExpectLine("quit").ReadToEnd();
+    server.Start();
+    auto m = NewTestMessage();
+    m->ReplyTos()->Add("j\xC3\xB6rg@example.com");
+    m->Port(server.port());
+    EXPECT_EQ(ErrorOf([&] { m->send(); }).number(), 9985);
+    EXPECT_TRUE(server.Finished());
+    EXPECT_TRUE(server.Problems().empty());
 }
 
 TEST_F(SendUtf8Test, ALineBreakIsReportedBeforeTextThatIsNotUtf8) {

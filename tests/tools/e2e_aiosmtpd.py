@@ -410,6 +410,7 @@ def case_dry_run_writes_what_the_server_would_receive(fx):
 
     def steady(raw):
         raw = re.sub(rb"^Date: [^\r]*\r\n", b"Date: -\r\n", raw, flags=re.M)
+        raw = re.sub(rb"^Message-ID: <[0-9a-f]{32}@example\.com>\r\n", b"Message-ID: -\r\n", raw, flags=re.M)
         return re.sub(rb"--QP_(Mix|Alt)Boundary_[0-9_]+", rb"BOUNDARY-\1", raw)
 
     check(b"\r\n.first\r\n" in result.stdout, "the body's leading period is single in the dry run")
@@ -534,6 +535,104 @@ def case_text_that_is_not_utf8_fails_before_connecting(fx):
     result = fx.run(base + ["--html", fx.file("h.html", b"<p>\xc0\xafoverlong</p>")])
     expect_failure(result, "qpmail: error 9986: Text is not valid UTF-8 in HtmlBody")
     equal(fx.collector.connections, 0, "connections for text that is not UTF-8")
+
+
+# --- header block: identifiers, quoting, folding, names, IDN ------------------
+
+MESSAGE_ID = re.compile(r"^<[A-Za-z0-9]{22,}@([A-Za-z0-9-]+(\.[A-Za-z0-9-]+)*)>$")
+
+
+def unfolded(raw, name):
+    """The raw values of the header lines called `name`, folds taken out."""
+    prefix = name.lower() + ":"
+    values = []
+    for line in re.split(r"\r\n(?![ \t])", raw.split(b"\r\n\r\n", 1)[0].decode("ascii")):
+        if line.lower().startswith(prefix):
+            values.append(re.sub(r"\r\n(?=[ \t])", "", line)[len(prefix):].removeprefix(" "))
+    return values
+
+
+def check_header_lines_within_998(raw):
+    for line in header_block_lines(raw):
+        check(len(line) <= 998, f"header line of {len(line)} octets")
+
+
+def case_every_message_has_one_message_id_of_its_own(fx):
+    ids = set()
+    for sender, right in (("ann@example.com", "example.com"), ("Ann <ann@b\u00fccher.example>", "xn--bcher-kva.example")):
+        for _ in range(10):
+            _, msg, raw = fx.send(["--from", sender, "--to", "b@example.com", "--text", fx.file("t.txt", b"x")])
+            values = msg.get_all("Message-ID")
+            equal(len(values), 1, "Message-ID lines")
+            match = MESSAGE_ID.match(str(values[0]))
+            check(match, f"Message-ID syntax {values[0]!r}")
+            equal(match.group(1), right, "Message-ID right side")
+            ids.add(str(values[0]))
+            names = names_in(raw)
+            equal(names[names.index("date") + 1], "message-id", "the line after Date")
+    equal(len(ids), 20, "distinct Message-IDs")
+    _, msg, _ = fx.send(["--from", "a@example.com", "--to", "b@example.com",
+                         "--header", "message-id: <mine@example.org>", "--header", "Date: Mon, 07 Dec 2026 08:00:00 +0100"])
+    equal(msg.get_all("Message-ID"), ["<mine@example.org>"], "the caller's Message-ID")
+    equal(msg.get_all("Date"), ["Mon, 07 Dec 2026 08:00:00 +0100"], "the caller's Date")
+
+
+def case_hostile_names_stay_names(fx):
+    hostile = 'Support" <ceo@bank.example>, "x'
+    names = [hostile, 'C:\\temp\\ "quoted" \\', 'Zo\u00eb" <ceo@bank.example>, "x']
+    for name in names:
+        _, msg, raw = fx.send(["--from", f"{name} <ann@example.com>", "--to", f"{name} <bob@example.com>",
+                               "--reply-to", f"{name} <help@example.com>", "--text", fx.file("t.txt", b"x")])
+        for header, address in (("From", "ann@example.com"), ("To", "bob@example.com"), ("Reply-To", "help@example.com")):
+            equal(len(msg.get_all(header)), 1, f"{header} lines for {name!r}")
+            equal([(a.display_name, a.addr_spec) for a in msg[header].addresses], [(name, address)], f"{header} of {name!r}")
+    files = {'say "hi".txt': b"hi", 'x" y "z.txt': b"z", "A long attachment name, folded at its blanks " * 3 + '"x".txt': b"f"}
+    args = ["--from", "a@example.com", "--to", "b@example.com"]
+    for name, data in files.items():
+        args += ["--attach", fx.file(name, data)]
+    _, msg, _ = fx.send(args)
+    attached = [p for p in msg.get_payload() if p.get_content_disposition() == "attachment"]
+    equal([p.get_filename() for p in attached], list(files), "attachment names")
+    equal([p.get_param("name") for p in attached], list(files), "names in the content types")
+
+
+def case_long_values_are_folded_and_unfold_to_themselves(fx):
+    words = " ".join(f"word{i}" for i in range(300))
+    run = "r" * 1500
+    cases = [("Subject", words), ("Subject", "see " + run + " end"), ("X-Note", words), ("X-Blob", run)]
+    for name, value in cases:
+        _, msg, raw = fx.send(["--from", "a@example.com", "--to", "b@example.com", "--subject" if name == "Subject" else "--header",
+                               value if name == "Subject" else f"{name}: {value}", "--text", fx.file("t.txt", b"x")])
+        equal(str(msg[name]), value, f"{name} of {len(value)} characters")
+        check_header_lines_within_998(raw)
+        if " " in value and len(max(value.split(" "), key=len)) < 70:
+            for line in header_block_lines(raw):
+                check(len(line) <= 78, f"a line of {len(line)} octets where blanks allow folding: {line[:80]!r}")
+            equal(unfolded(raw, name), [value], f"{name} unfolded")
+    display = " ".join(["Very Long Display Name"] * 8)
+    _, msg, raw = fx.send(["--from", f"{display} <a@example.com>", "--to", "b@example.com", "--text", fx.file("t.txt", b"x")])
+    equal(msg["From"].addresses[0].display_name, display, "a long display name")
+    for line in header_block_lines(raw):
+        check(len(line) <= 78, f"a line of {len(line)} octets: {line[:80]!r}")
+
+
+def case_domains_beyond_ascii_go_as_a_labels(fx):
+    envelope, msg, raw = fx.send([
+        "--from", "Ann <ann@b\u00fccher.example>", "--to", "bob@m\u00fcnchen.example", "--cc", "carol@example.com",
+        "--bcc", "dave@\u4f8b\u3048.jp", "--reply-to", "help@fa\u00df.example", "--text", fx.file("t.txt", b"x")])
+    equal(envelope.mail_from, "ann@xn--bcher-kva.example", "MAIL FROM")
+    equal(envelope.rcpt_tos, ["bob@xn--mnchen-3ya.example", "carol@example.com", "dave@xn--r8jz45g.jp"], "RCPT TO")
+    check(not any(o.upper() == "SMTPUTF8" for o in envelope.mail_options), f"MAIL FROM options {envelope.mail_options}")
+    equal(msg["From"].addresses[0].addr_spec, "ann@xn--bcher-kva.example", "From")
+    equal(msg["To"].addresses[0].addr_spec, "bob@xn--mnchen-3ya.example", "To")
+    equal(msg["Reply-To"].addresses[0].addr_spec, "help@xn--fa-hia.example", "Reply-To")
+    check_data_section_is_7bit(raw)
+    # A local part beyond ASCII still needs SMTPUTF8, a reply address's too.
+    envelope, _, raw = fx.send(["--from", "a@example.com", "--to", "b@example.com",
+                                "--reply-to", "j\u00f6rg@m\u00fcnchen.example"])
+    check(any(o.upper() == "SMTPUTF8" for o in envelope.mail_options), f"MAIL FROM options {envelope.mail_options}")
+    msg = email.message_from_string(raw.decode("utf-8"), policy=email.policy.default)
+    equal(msg["Reply-To"].addresses[0].addr_spec, "j\u00f6rg@m\u00fcnchen.example", "Reply-To beyond ASCII")
 
 
 # --- hand-made peers -----------------------------------------------------------

@@ -59,6 +59,24 @@ summer.send
 WScript.Echo "summer send: " & Err.Number & " " & summer.DateTime
 Err.Clear
 
+' A domain beyond ASCII goes out in its A-labels; a label too long to be one
+' is refused before connecting, naming the list.
+Dim intl
+Set intl = CreateObject("Quillpost.Message")
+intl.Server = "127.0.0.1"
+intl.Port = port
+intl.FromAddress = "sender@b" & Chr(252) & "cher.example"
+intl.FromName = "IDN"
+intl.Subject = "A-labels"
+intl.Recipients.Add "six@m" & Chr(252) & "nchen.example"
+intl.send
+WScript.Echo "A-label send: " & Err.Number & " " & Err.Description
+Err.Clear
+intl.CCs.Add "seven@" & String(70, Chr(252)) & ".example"
+intl.send
+WScript.Echo "label too long: " & Err.Number & " " & Err.Description
+Err.Clear
+
 ' The key of the server spelled "127.1" holds credentials, allowed without
 ' TLS: the login is CRAM-MD5.
 Dim login

@@ -3,8 +3,9 @@
 free port of 127.0.0.1. Prints the port on its first line, then writes each
 CRAM-MD5 login and each message it accepts to the file named on the command line (envelope, then
 the data with the lines that change at every run reduced: Message-ID to
-its name, Date to whether it is well-formed and carries the offset that the
-zone named in TZ has at that local time). Runs until standard input closes.
+whether it is well-formed with the sender's domain on its right, Date to
+whether it is well-formed and carries the offset that the zone named in TZ
+has at that local time). Runs until standard input closes.
 
 Each pair of a server certificate and its key starts one more server, on a
 free port of its own, that requires STARTTLS with that certificate; the
@@ -83,7 +84,11 @@ class Recorder:
         lines += ["RCPT TO: " + to for to in envelope.rcpt_tos]
         for line in envelope.content.decode("utf-8", "replace").split("\r\n"):
             if line.lower().startswith("message-id:"):
-                line = "Message-ID: (varies)"
+                # Random on the left, the sender's domain on the right.
+                value = line.split(":", 1)[1].strip()
+                domain = envelope.mail_from.rpartition("@")[2]
+                if re.fullmatch(r"<[0-9a-f]{32}@" + re.escape(domain) + ">", value):
+                    line = "Message-ID: (well-formed, the sender's domain)"
             elif line.lower().startswith("date:"):
                 line = "Date: " + date_verdict(line.split(":", 1)[1].strip())
             elif line.lower().startswith("subject:") and "=?" in line:
