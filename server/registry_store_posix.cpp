@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quillpost::server {
@@ -81,6 +82,8 @@ bool EditRegistry(const std::function<void(RegText&)>& change, std::string& reas
         reason = "cannot write " + temporary + ": " + std::strerror(errno);
         return false;
     }
+    // The new file keeps the old one's permissions: it may hold secrets.
+    if (struct stat old {}; ::stat(path.c_str(), &old) == 0) (void)::fchmod(fd, old.st_mode & 07777);
     std::size_t done = 0;
     while (done < out.size()) {
         const ssize_t n = ::write(fd, out.data() + done, out.size() - done);

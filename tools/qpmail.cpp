@@ -60,7 +60,18 @@ int Run(const std::vector<std::string>& args) {
     if (options->help) return Show(qpmail::UsageText(), qpmail::kExitAccepted);
     if (options->version) return Show(qpmail::VersionText(TlsLibraryVersion()), qpmail::kExitAccepted);
 
+    for (const auto& warning : options->warnings) std::cerr << "qpmail: " << warning << std::endl;
     Message& message = *options->message;
+    // A refresh token that the endpoint replaced is kept even when the send
+    // fails after the token was got: the old one may be spent.
+    const auto keepRefreshToken = [&]() -> std::optional<Error> {
+        try {
+            qpmail::KeepRefreshToken(*options);
+        } catch (...) {
+            return ErrorFromCurrentException();
+        }
+        return std::nullopt;
+    };
     try {
         std::optional<qpmail::ProgressLine> progress;
         if (!options->quiet && qpmail::StandardErrorIsTerminal()) {
@@ -72,10 +83,13 @@ int Run(const std::vector<std::string>& args) {
             return std::cout ? qpmail::kExitAccepted : qpmail::kExitFailed;
         }
         message.send();
-        return qpmail::kExitAccepted;
     } catch (...) {
-        return Fail(qpmail::WithServer(ErrorFromCurrentException(), message.Server(), message.Port()));
+        const Error failure = qpmail::WithServer(ErrorFromCurrentException(), message.Server(), message.Port());
+        if (const auto kept = keepRefreshToken()) Fail(*kept);
+        return Fail(failure);
     }
+    if (const auto kept = keepRefreshToken()) return Fail(*kept);
+    return qpmail::kExitAccepted;
 }
 
 }  // namespace

@@ -36,7 +36,17 @@ struct Options {
     bool version = false;  // --version
     bool dryRun = false;   // write the data section to standard output, send nothing
     bool quiet = false;    // no progress line
+    // --oauth-refresh-token-file and the token read from it.
+    std::optional<std::string> refreshTokenFile;
+    std::string refreshToken;
+    // Lines for standard error (secret files that others may read).
+    std::vector<std::string> warnings;
 };
+
+// Puts the message's refresh token into the --oauth-refresh-token-file when a
+// send has replaced it (the file is rewritten in one step, keeping its
+// permissions). Raises the file layer's error naming the file.
+void KeepRefreshToken(const Options& options);
 
 // Parses the arguments that follow the program name. `standardInput` is read
 // for `--text -`. Raises UsageError for a malformed command line, for a value
