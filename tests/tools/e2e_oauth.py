@@ -32,6 +32,7 @@ import time
 import traceback
 import urllib.parse
 
+sys.dont_write_bytecode = True  # nothing left in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from e2e_tls import context, free_port, make_certificates, openssl  # noqa: E402
 
