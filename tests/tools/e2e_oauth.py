@@ -292,6 +292,9 @@ def main():
 
         # Failures: extra arguments, options of qp, the text qpmail must print.
         closed = free_port()
+        silent = socket.socket()  # takes connections, never says a word
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(8)
         failures = [
             ("invalid_client", ["--oauth-scope", SCOPE], dict(secret=wrong_secret),
              "error 9978: OAuth token request failed: invalid_client: Client authentication failed (HTTP 401)"),
@@ -307,6 +310,9 @@ def main():
              "error 9978: OAuth token request failed: the token URL must begin with https://"),
             ("unreachable", ["--oauth-scope", SCOPE], dict(url="https://127.0.0.1:%d/token" % closed),
              "error 9978: OAuth token request failed: cannot connect to 127.0.0.1"),
+            ("time-out", ["--oauth-scope", SCOPE], dict(url="https://127.0.0.1:%d/token" % silent.getsockname()[1],
+                                                         timeout="2"),
+             "error 9978: OAuth token request failed: no answer from 127.0.0.1 within 2 seconds"),
             ("host not found", ["--oauth-scope", SCOPE], dict(url="https://no-such-host.invalid/token", timeout="5"),
              "error 9978: OAuth token request failed: host not found (no-such-host.invalid)"),
         ]
@@ -327,7 +333,10 @@ def main():
             cases.append(("open secret file", open_secret_file_warns))
         cases += [("refresh token", refresh_token_kept), ("refresh token rotated", refresh_token_rotated),
                  ("explicit token wins", explicit_token_wins)]
-        cases += [(name, failure_case(extra, options, expected)) for name, extra, options, expected in failures]
+        # Wine's WinHTTP does not bound a TLS handshake that gets no answer by
+        # the time-outs it was given (still waiting after a minute).
+        cases += [(name, failure_case(extra, options, expected)) for name, extra, options, expected in failures
+                  if not (wine and name == "time-out")]
         if os.environ.get("QP_SERVER") and not wine:
             cases.append(("script with registry values only", lambda: registry_script(folder, ca, token_url, peer,
                                                                                         endpoint)))
@@ -343,6 +352,7 @@ def main():
         good.shutdown()
         untrusted.shutdown()
         peer.listener.close()
+        silent.close()
     print("%d passed, %d failed" % (passed, failed))
     return 1 if failed else 0
 
