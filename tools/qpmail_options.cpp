@@ -330,12 +330,9 @@ std::shared_ptr<Message> BuildMessage(const CommandLine& line, std::istream& sta
     if (line.tokenUrl) message->OAuthTokenUrl(*line.tokenUrl);
     if (line.clientId) message->OAuthClientId(*line.clientId);
     if (line.scope) message->OAuthScope(*line.scope);
-    for (const auto* path : {&line.clientSecretFile, &line.refreshTokenFile}) {
-        if (!*path) continue;
-        std::string secret = NamingFile(**path, [&] { return FirstLine(**path); });
-        (path == &line.clientSecretFile ? message->OAuthClientSecret(std::move(secret))
-                                        : message->OAuthRefreshToken(std::move(secret)));
-    }
+    const auto secret = [](const std::string& path) { return NamingFile(path, [&] { return FirstLine(path); }); };
+    if (line.clientSecretFile) message->OAuthClientSecret(secret(*line.clientSecretFile));
+    if (line.refreshTokenFile) message->OAuthRefreshToken(secret(*line.refreshTokenFile));
     if (line.caFile) message->CAFile(*line.caFile);
     if (line.insecure) message->VerifyCertificate(false);
     if (line.allowPlainTextAuth) message->AllowPlainTextAuth(true);
