@@ -4,6 +4,7 @@
 
 #include "mailer/content.hpp"
 #include "mailer/header_block.hpp"
+#include "mailer/oauth.hpp"
 #include "encoding/utf8.hpp"
 #include "mailer/snapshot.hpp"
 #include "mailer/submission.hpp"
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -41,7 +43,7 @@ std::optional<AuthMechanism> ChooseMechanism(const ServerInfo& server, const Sub
     const auto offers = [&](std::string_view name) {
         return std::find(offered.begin(), offered.end(), name) != offered.end();
     };
-    if (!submission.oauthToken.empty()) {
+    if (!submission.oauthToken.empty() || submission.FetchesTokens()) {
         if (offers("XOAUTH2")) return AuthMechanism::XOAuth2;
         return std::nullopt;
     }
@@ -51,9 +53,30 @@ std::optional<AuthMechanism> ChooseMechanism(const ServerInfo& server, const Sub
     return std::nullopt;
 }
 
+// Tokens of the endpoint for one send: asked for (or taken from those kept)
+// right before AUTH.
+using TokenSupply = std::function<AccessToken()>;
+
+// A kept token may have been revoked before it expired: when the server
+// refuses it (a 5xx reply), it is dropped and the login is tried once more,
+// on the same connection, with a new one.
+void LogInWithFetchedToken(Session& session, const Submission& submission, const TokenSupply& tokens, Trace& trace) {
+    const AccessToken token = tokens();
+    try {
+        session.Authenticate(AuthMechanism::XOAuth2, submission.userName, token.value);
+        return;
+    } catch (const Error& e) {
+        if (!token.cached || e.number() < 9500 || e.number() > 9599) throw;
+    }
+    trace.Write("+ The server refused the kept OAuth token");
+    DropAccessToken(submission.oauth, token.value);
+    session.Authenticate(AuthMechanism::XOAuth2, submission.userName, tokens().value);
+}
+
 // EHLO, STARTTLS when asked for, EHLO again, and the login: everything
 // between the greeting and MAIL FROM when any setting needs more than HELO.
-void Introduce(Session& session, const Submission& submission, const TlsSettings& tls) {
+void Introduce(Session& session, const Submission& submission, const TlsSettings& tls, const TokenSupply& tokens,
+               Trace& trace) {
     const bool tlsRequired = submission.security == quillpost::Security::StartTls;
     const bool tlsWanted = tlsRequired || submission.security == quillpost::Security::May;
     if (!session.ExtendedHello(kHeloDomain)) {
@@ -77,6 +100,7 @@ void Introduce(Session& session, const Submission& submission, const TlsSettings
     const std::optional<AuthMechanism> mechanism = ChooseMechanism(session.Server(), submission);
     if (!mechanism) raise(Err::NoUsableAuthMechanism);
     const bool token = *mechanism == AuthMechanism::XOAuth2;
+    if (token && submission.FetchesTokens()) return LogInWithFetchedToken(session, submission, tokens, trace);
     session.Authenticate(*mechanism, submission.userName, token ? submission.oauthToken : submission.password);
 }
 
@@ -136,6 +160,17 @@ void Message::send() {
     CheckCredentials(submission);
 
     Trace trace;
+    // A refresh token that the endpoint replaces goes back where it came from.
+    const RefreshTokenStore storeRefreshToken = [&](const std::string& refreshToken) {
+        std::string reason;
+        if (!submission.refreshTokenFromRegistry)
+            oauthRefreshToken_ = refreshToken;
+        else if (!StoreRefreshToken(m.server, refreshToken, reason))
+            trace.Write("+ The new OAuth refresh token could not be stored: " + reason);
+    };
+    const TokenSupply tokens = [&] {
+        return GetAccessToken(submission.oauth, HttpsSettings{submission.caFile, m.timeOut}, trace, storeRefreshToken);
+    };
     Session session(m.timeOut, trace);
     std::optional<Error> failure;
     bool accepted = false;
@@ -148,7 +183,7 @@ void Message::send() {
         session.Greeting();
         const bool utf8Envelope = NeedsSmtpUtf8(m);
         if (submission.NeedsExtensions() || utf8Envelope)
-            Introduce(session, submission, tls);
+            Introduce(session, submission, tls, tokens, trace);
         else
             session.Hello(kHeloDomain);
         // RFC 6531 3.4: an address that is not ASCII needs the server's word.

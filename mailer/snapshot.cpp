@@ -39,6 +39,11 @@ Snapshot TakeSnapshot(Message& message) {
     s.userName = message.UserName();
     s.password = message.Password();
     s.oauthToken = message.OAuthToken();
+    s.oauthTokenUrl = message.OAuthTokenUrl();
+    s.oauthClientId = message.OAuthClientId();
+    s.oauthClientSecret = message.OAuthClientSecret();
+    s.oauthScope = message.OAuthScope();
+    s.oauthRefreshToken = message.OAuthRefreshToken();
     s.caFile = message.CAFile();
     s.verifyCertificate = message.VerifyCertificate();
     s.allowPlainTextAuth = message.AllowPlainTextAuth();

@@ -48,6 +48,11 @@ struct Snapshot {
     std::string userName;
     std::string password;
     std::string oauthToken;
+    std::string oauthTokenUrl;
+    std::string oauthClientId;
+    std::string oauthClientSecret;
+    std::string oauthScope;
+    std::string oauthRefreshToken;
     std::string caFile;
     std::optional<bool> verifyCertificate;
     std::optional<bool> allowPlainTextAuth;

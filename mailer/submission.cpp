@@ -54,6 +54,7 @@ Submission ResolveSubmission(const Snapshot& m) {
     s.userName = m.userName;
     s.password = m.password;
     s.oauthToken = m.oauthToken;
+    s.oauth = {m.oauthTokenUrl, m.oauthClientId, m.oauthClientSecret, m.oauthScope, m.oauthRefreshToken, {}};
     s.caFile = m.caFile;
 
     RegistryKey key;
@@ -61,6 +62,7 @@ Submission ResolveSubmission(const Snapshot& m) {
         s.security = m.security.value_or(quillpost::Security::None);
         s.verifyCertificate = m.verifyCertificate.value_or(true);
         s.allowPlainTextAuth = m.allowPlainTextAuth.value_or(false);
+        s.oauth.user = s.userName;
         return s;
     }
     if (m.security) {
@@ -73,6 +75,14 @@ Submission ResolveSubmission(const Snapshot& m) {
     FillText(s.userName, key, "UserName");
     FillText(s.password, key, "Password");
     FillText(s.oauthToken, key, "OAuthToken");
+    FillText(s.oauth.tokenUrl, key, "OAuthTokenUrl");
+    FillText(s.oauth.clientId, key, "OAuthClientId");
+    FillText(s.oauth.clientSecret, key, "OAuthClientSecret");
+    FillText(s.oauth.scope, key, "OAuthScope");
+    s.refreshTokenFromRegistry = s.oauth.refreshToken.empty();
+    FillText(s.oauth.refreshToken, key, "OAuthRefreshToken");
+    s.refreshTokenFromRegistry = s.refreshTokenFromRegistry && !s.oauth.refreshToken.empty();
+    s.oauth.user = s.userName;
     FillText(s.caFile, key, "CAFile");
     const auto verify = ValueOf(key, "VerifyCertificate");
     s.verifyCertificate = m.verifyCertificate.value_or(verify ? Flag(*verify, "VerifyCertificate") : true);
@@ -85,6 +95,11 @@ void CheckCredentials(const Submission& s) {
     if (!s.HasCredentials()) return;
     if (s.userName.empty()) raise(Err::BlankCredential, "UserName");
     if (s.password.empty() && s.oauthToken.empty()) raise(Err::BlankCredential, "Password");
+}
+
+bool StoreRefreshToken(const std::string& server, const std::string& refreshToken, std::string& reason) {
+    return WriteRegistryString(RegistryRoot::LocalMachine, ServerKeyPath(server), "OAuthRefreshToken", refreshToken,
+                               reason);
 }
 
 }  // namespace quillpost

@@ -4,6 +4,7 @@
 // old site to a modern relay without changing one script.
 #pragma once
 
+#include "mailer/oauth.hpp"
 #include "mailer/snapshot.hpp"
 
 #include <quillpost/message.hpp>
@@ -17,11 +18,18 @@ struct Submission {
     std::string userName;
     std::string password;
     std::string oauthToken;
+    // Where tokens come from when no token is given (user: userName).
+    OAuthSource oauth;
+    bool refreshTokenFromRegistry = false;
     std::string caFile;
     bool verifyCertificate = true;
     bool allowPlainTextAuth = false;
 
-    bool HasCredentials() const { return !userName.empty() || !password.empty() || !oauthToken.empty(); }
+    // XOAUTH2 with a token fetched from oauth.tokenUrl.
+    bool FetchesTokens() const { return oauthToken.empty() && !oauth.tokenUrl.empty(); }
+    bool HasCredentials() const {
+        return !userName.empty() || !password.empty() || !oauthToken.empty() || !oauth.tokenUrl.empty();
+    }
     // True when anything beyond the plain HELO conversation is asked for.
     bool NeedsExtensions() const { return security != quillpost::Security::None || HasCredentials(); }
 };
@@ -31,8 +39,9 @@ std::string ServerKeyPath(const std::string& server);
 
 // The settings of the snapshot's message, with those it leaves unset read
 // from HKEY_LOCAL_MACHINE\SOFTWARE\Brackenfold\Quillpost\Servers\<Server>
-// ("Security", "UserName", "Password", "OAuthToken", "CAFile",
-// "VerifyCertificate", "AllowPlainTextAuth"). A value that cannot be
+// ("Security", "UserName", "Password", "OAuthToken", "OAuthTokenUrl",
+// "OAuthClientId", "OAuthClientSecret", "OAuthScope", "OAuthRefreshToken",
+// "CAFile", "VerifyCertificate", "AllowPlainTextAuth"). A value that cannot be
 // understood raises 5 naming it.
 Submission ResolveSubmission(const Snapshot& message);
 
@@ -40,5 +49,9 @@ Submission ResolveSubmission(const Snapshot& message);
 // missing: a password or token without a user name (RFC 4616 2 and the
 // XOAUTH2 grant both need one), or a user name with neither.
 void CheckCredentials(const Submission& submission);
+
+// Puts a refresh token that replaced the old one into the "OAuthRefreshToken"
+// value of the server's key; false, with the reason, when it cannot.
+bool StoreRefreshToken(const std::string& server, const std::string& refreshToken, std::string& reason);
 
 }  // namespace quillpost

@@ -28,6 +28,12 @@ namespace quillpost {
 // hold up the sender), reads as the empty text.
 std::string ReadSmallFile(const std::string& path);
 
+// Replaces the file's content with `text` in one step: a new file beside it,
+// with the old one's permissions, renamed over it (through a symbolic link,
+// the file it names). Raises the file layer's error; the old file is then
+// unchanged.
+void ReplaceFileText(const std::string& path, std::string_view text);
+
 // A file opened for reading; closed by the destructor on every way out.
 class InputFile {
 public:

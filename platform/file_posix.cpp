@@ -4,6 +4,8 @@
 #include <quillpost/error.hpp>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -141,6 +143,32 @@ void AppendFile::WriteAll(const char* data, std::size_t size) {
         }
         data += put;
         size -= static_cast<std::size_t>(put);
+    }
+}
+
+void ReplaceFileText(const std::string& path, std::string_view text) {
+    char resolved[PATH_MAX];
+    const std::string target = ::realpath(path.c_str(), resolved) != nullptr ? resolved : path;
+    struct stat old {};
+    if (::stat(target.c_str(), &old) != 0) RaiseOpenError(errno, path);
+    const std::string temporary = target + ".new" + std::to_string(::getpid());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) RaiseOpenError(errno, temporary);
+    std::size_t done = 0;
+    int err = 0;
+    if (::fchmod(fd, old.st_mode & 07777) != 0) err = errno;
+    while (err == 0 && done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) err = n < 0 ? errno : EIO;
+        else done += static_cast<std::size_t>(n);
+    }
+    if (err == 0 && ::fsync(fd) != 0) err = errno;
+    if (::close(fd) != 0 && err == 0) err = errno;
+    if (err == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) err = errno;
+    if (err != 0) {
+        ::unlink(temporary.c_str());
+        RaiseIoError(err);
     }
 }
 

@@ -151,4 +151,20 @@ void AppendFile::WriteAll(const char* data, std::size_t size) {
     }
 }
 
+void ReplaceFileText(const std::string& path, std::string_view text) {
+    const std::string temporary = path + ".new";
+    const HANDLE file = ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) RaiseOpenError(EACCES, temporary);
+    DWORD written = 0;
+    const BOOL ok = ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                    written == text.size() && ::FlushFileBuffers(file);
+    ::CloseHandle(file);
+    // ReplaceFileA keeps the old file's attributes and access control list.
+    if (!ok || !::ReplaceFileA(path.c_str(), temporary.c_str(), nullptr, 0, nullptr, nullptr)) {
+        ::DeleteFileA(temporary.c_str());
+        RaiseIoError(EIO);
+    }
+}
+
 }  // namespace quillpost

@@ -96,6 +96,12 @@ private:
 
 class Variant;
 
+// RegSetValueExA of a string value (REG_SZ) in `subKey` of `root`, which
+// must exist: true, or false with the reason. Registry files are replaced in
+// one step, never left half written.
+bool WriteRegistryString(RegistryRoot root, std::string_view subKey, std::string_view valueName,
+                         std::string_view value, std::string& reason);
+
 // Reads a registry value as text or a 32-bit number: 0 on success, the
 // platform's status when it cannot be read, -1 for a value of another type.
 std::int32_t ReadRegistryValue(const RegistryKey& key, std::string_view valueName, Variant& value);

@@ -7,6 +7,7 @@
 #include "platform/file.hpp"
 #include "platform/media_types.hpp"
 #include "platform/registry_file.hpp"
+#include "server/registry_store.hpp"
 
 #include <utility>
 
@@ -15,6 +16,16 @@ namespace quillpost {
 namespace {
 
 constexpr std::string_view kContentType = "Content Type";
+
+std::string_view RootName(RegistryRoot root) {
+    switch (root) {
+    case RegistryRoot::ClassesRoot: return "HKEY_CLASSES_ROOT";
+    case RegistryRoot::CurrentUser: return "HKEY_CURRENT_USER";
+    case RegistryRoot::Users: return "HKEY_USERS";
+    case RegistryRoot::LocalMachine: break;
+    }
+    return "HKEY_LOCAL_MACHINE";
+}
 
 }  // namespace
 
@@ -44,6 +55,16 @@ std::int32_t RegistryKey::Open(RegistryRoot root, std::string_view subKey) {
         }
     }
     return kRegFileNotFound;
+}
+
+bool WriteRegistryString(RegistryRoot root, std::string_view subKey, std::string_view valueName,
+                         std::string_view value, std::string& reason) {
+    const std::string key = std::string(RootName(root)) + "\\" + std::string(subKey);
+    bool found = true;
+    const bool written = server::EditRegistry(
+        [&](server::RegText& file) { found = server::SetString(file, key, valueName, value); }, reason);
+    if (written && !found) reason = "no key " + key;
+    return written && found;
 }
 
 }  // namespace quillpost

@@ -54,4 +54,19 @@ std::int32_t RegistryKey::Open(RegistryRoot root, std::string_view subKey) {
     return kRegSuccess;
 }
 
+bool WriteRegistryString(RegistryRoot root, std::string_view subKey, std::string_view valueName,
+                         std::string_view value, std::string& reason) {
+    const std::string path(subKey), name(valueName), data(value);
+    HKEY key = nullptr;
+    LSTATUS status = ::RegOpenKeyExA(RootKey(root), path.c_str(), 0, KEY_SET_VALUE, &key);
+    if (status == ERROR_SUCCESS) {
+        status = ::RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                                  static_cast<DWORD>(data.size() + 1));
+        ::RegCloseKey(key);
+    }
+    if (status == ERROR_SUCCESS) return true;
+    reason = "cannot write the value " + name + " of " + path + ": error " + std::to_string(status);
+    return false;
+}
+
 }  // namespace quillpost

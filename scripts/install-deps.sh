@@ -12,7 +12,7 @@ else
   # No mail server: the demo and the tests bring their own (aiosmtpd); the
   # benchmarks install what they need when they run.
   packages=(
-    cmake g++ make pkgconf libssl-dev openssl nlohmann-json3-dev libidn2-dev
+    cmake g++ make pkgconf libssl-dev openssl libcurl4-openssl-dev nlohmann-json3-dev libidn2-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     python3 python3-aiosmtpd
     media-types tzdata

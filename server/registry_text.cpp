@@ -161,6 +161,33 @@ void RemoveEmptyKey(RegText& file, std::string_view key) {
     std::erase_if(file.sections, [&](const RegSection& section) { return section.key == top; });
 }
 
+bool SetString(RegText& file, std::string_view key, std::string_view name, std::string_view value) {
+    const std::string target = NormalKey(key), wanted = Lower(name);
+    const std::string line = (name.empty() ? std::string("@") : Quote(name)) + "=" + Quote(value);
+    RegSection* last = nullptr;
+    for (auto& section : file.sections) {
+        if (section.removal && AtOrBelow(target, section.key)) last = nullptr;
+        if (section.removal || section.key != target) continue;
+        last = &section;
+    }
+    if (last == nullptr) return false;
+    // Written in the last section, the value wins over any earlier one.
+    for (std::size_t i = 1; i < last->lines.size(); ++i) {
+        const std::string_view t = Trim(last->lines[i]);
+        std::size_t end = 0;
+        const auto quoted = t.starts_with('@') ? std::optional<std::string>("") : Unquote(t, end);
+        if (quoted && Lower(*quoted) == wanted) {
+            last->lines[i] = line;
+            return true;
+        }
+    }
+    // Before the blank lines that end the section.
+    std::size_t at = last->lines.size();
+    while (at > 1 && Trim(last->lines[at - 1]).empty()) --at;
+    last->lines.insert(last->lines.begin() + static_cast<std::ptrdiff_t>(at), line);
+    return true;
+}
+
 void AddKey(RegText& file, std::string_view key,
             const std::vector<std::pair<std::string, std::string>>& values) {
     RegSection section;

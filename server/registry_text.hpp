@@ -43,6 +43,11 @@ void RemoveKeys(RegText& file, const std::vector<std::string>& keys);
 // section below it is left: the parent key that a removal emptied.
 void RemoveEmptyKey(RegText& file, std::string_view key);
 
+// Sets the string value `name` of `key` where the file last gives it, else
+// in the key's last section; false, and the file unchanged, when the file
+// does not hold the key.
+bool SetString(RegText& file, std::string_view key, std::string_view name, std::string_view value);
+
 // Appends a section for `key` (as spelled) with string values.
 void AddKey(RegText& file, std::string_view key,
             const std::vector<std::pair<std::string, std::string>>& values);

@@ -68,6 +68,16 @@ int Run(const std::vector<std::string>& args) {
                       << " can be read by other users; keep it readable by its owner only" << std::endl;
 
     Message& message = *options->message;
+    // A refresh token that the endpoint replaced is kept even when the send
+    // fails after the token was got: the old one may be spent.
+    const auto keepRefreshToken = [&]() -> std::optional<Error> {
+        try {
+            qpmail::KeepRefreshToken(*options);
+        } catch (...) {
+            return ErrorFromCurrentException();
+        }
+        return std::nullopt;
+    };
     try {
         std::optional<qpmail::ProgressLine> progress;
         if (!options->quiet && qpmail::StandardErrorIsTerminal()) {
@@ -79,10 +89,13 @@ int Run(const std::vector<std::string>& args) {
             return std::cout ? qpmail::kExitAccepted : qpmail::kExitFailed;
         }
         message.send();
-        return qpmail::kExitAccepted;
     } catch (...) {
-        return Fail(qpmail::WithServer(ErrorFromCurrentException(), message.Server(), message.Port()));
+        const Error failure = qpmail::WithServer(ErrorFromCurrentException(), message.Server(), message.Port());
+        if (const auto kept = keepRefreshToken()) Fail(*kept);
+        return Fail(failure);
     }
+    if (const auto kept = keepRefreshToken()) return Fail(*kept);
+    return qpmail::kExitAccepted;
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <quillpost/detail/text.hpp>
 #include <quillpost/error.hpp>
 
+#include "platform/file.hpp"
+
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -37,6 +39,7 @@ struct CommandLine {
     std::optional<std::string> trace;
     std::optional<Security> security;
     std::optional<std::string> user, passwordFile, tokenFile, caFile;
+    std::optional<std::string> tokenUrl, clientId, clientSecretFile, scope, refreshTokenFile;
     bool insecure = false;
     bool allowPlainTextAuth = false;
     bool help = false;
@@ -150,6 +153,17 @@ constexpr std::array kOptions{
            [](CommandLine& c, std::string_view v) { c.passwordFile = std::string(v); }},
     Option{"--oauth-token-file", "FILE", false, "log in with the bearer token in FILE's first line (XOAUTH2)",
            [](CommandLine& c, std::string_view v) { c.tokenFile = std::string(v); }},
+    Option{"--oauth-token-url", "URL", false, "get XOAUTH2 tokens from this https:// token endpoint",
+           [](CommandLine& c, std::string_view v) { c.tokenUrl = std::string(v); }},
+    Option{"--oauth-client-id", "ID", false, "the application's client id at the endpoint",
+           [](CommandLine& c, std::string_view v) { c.clientId = std::string(v); }},
+    Option{"--oauth-client-secret-file", "FILE", false, "the client secret is FILE's first line",
+           [](CommandLine& c, std::string_view v) { c.clientSecretFile = std::string(v); }},
+    Option{"--oauth-scope", "SCOPE", false, "the scope to ask the endpoint for",
+           [](CommandLine& c, std::string_view v) { c.scope = std::string(v); }},
+    Option{"--oauth-refresh-token-file", "FILE", false, "use the refresh token in FILE's first line; a\n"
+                                                        "new one the endpoint issues replaces it",
+           [](CommandLine& c, std::string_view v) { c.refreshTokenFile = std::string(v); }},
     Option{"--ca-file", "FILE", false, "trust the certificates in FILE besides the system's",
            [](CommandLine& c, std::string_view v) { c.caFile = std::string(v); }},
     Option{"--insecure", "", false, "do not check the server's certificate (tests only)",
@@ -173,8 +187,8 @@ constexpr std::array kOptions{
 constexpr std::array kGroups{
     OptionGroup{"Addresses", 0, 6},
     OptionGroup{"Content", 6, 9},
-    OptionGroup{"Server and security", 15, 10},
-    OptionGroup{"Diagnostics", 25, 5},
+    OptionGroup{"Server and security", 15, 15},
+    OptionGroup{"Diagnostics", 30, 5},
 };
 static_assert(kGroups.back().first + kGroups.back().count == kOptions.size(), "every option in one group");
 
@@ -316,6 +330,14 @@ std::shared_ptr<Message> BuildMessage(const CommandLine& line, std::istream& sta
     }
     if (line.tokenFile)
         message->OAuthToken(NamingFile(*line.tokenFile, [&] { return FirstLine(*line.tokenFile, "OAuthToken"); }));
+    if (line.tokenUrl) message->OAuthTokenUrl(*line.tokenUrl);
+    if (line.clientId) message->OAuthClientId(*line.clientId);
+    if (line.scope) message->OAuthScope(*line.scope);
+    const auto secret = [](const std::string& path, std::string_view property) {
+        return NamingFile(path, [&] { return FirstLine(path, property); });
+    };
+    if (line.clientSecretFile) message->OAuthClientSecret(secret(*line.clientSecretFile, "OAuthClientSecret"));
+    if (line.refreshTokenFile) message->OAuthRefreshToken(secret(*line.refreshTokenFile, "OAuthRefreshToken"));
     if (line.caFile) message->CAFile(*line.caFile);
     if (line.insecure) message->VerifyCertificate(false);
     if (line.allowPlainTextAuth) message->AllowPlainTextAuth(true);
@@ -368,10 +390,19 @@ Options ParseArguments(const std::vector<std::string>& args, std::istream& stand
     options.version = line.version && !line.help;
     options.dryRun = line.dryRun;
     options.quiet = line.quiet;
-    for (const auto* file : {&line.passwordFile, &line.tokenFile})
+    for (const auto* file : {&line.passwordFile, &line.tokenFile, &line.clientSecretFile, &line.refreshTokenFile})
         if (*file) options.secretFiles.push_back(**file);
-    if (!line.help && !line.version) options.message = BuildMessage(line, standardInput);
+    if (line.help || line.version) return options;
+    options.message = BuildMessage(line, standardInput);
+    options.refreshTokenFile = line.refreshTokenFile;
+    options.refreshToken = options.message->OAuthRefreshToken();
     return options;
+}
+
+void KeepRefreshToken(const Options& options) {
+    if (!options.refreshTokenFile || options.message->OAuthRefreshToken() == options.refreshToken) return;
+    const std::string& path = *options.refreshTokenFile;
+    NamingFile(path, [&] { ReplaceFileText(path, options.message->OAuthRefreshToken() + "\n"); });
 }
 
 std::vector<std::string_view> OptionNames() {

@@ -38,7 +38,15 @@ struct Options {
     bool quiet = false;    // no progress line
     // The password and token files named, for the check of who may read them.
     std::vector<std::string> secretFiles;
+    // --oauth-refresh-token-file and the token read from it.
+    std::optional<std::string> refreshTokenFile;
+    std::string refreshToken;
 };
+
+// Puts the message's refresh token into the --oauth-refresh-token-file when a
+// send has replaced it (the file is rewritten in one step, keeping its
+// permissions). Raises the file layer's error naming the file.
+void KeepRefreshToken(const Options& options);
 
 // Parses the arguments that follow the program name. `standardInput` is read
 // for `--text -`. Raises UsageError for a malformed command line, for a value

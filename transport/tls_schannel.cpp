@@ -9,6 +9,7 @@
 #include "transport/tls.hpp"
 
 #include "platform/file.hpp"
+#include "transport/certificate_check_win32.hpp"
 
 #include <quillpost/detail/errors.hpp>
 #include <quillpost/host_events.hpp>
@@ -540,6 +541,10 @@ private:
 };
 
 }  // namespace
+
+void CheckServerCertificate(PCCERT_CONTEXT server, const std::string& host, const std::string& caFile) {
+    CheckCertificate(server, host, caFile);
+}
 
 std::unique_ptr<ByteStream> WrapInTls(std::unique_ptr<ByteStream> plain, const TlsSettings& settings) {
     return std::make_unique<TlsStream>(std::move(plain), settings);

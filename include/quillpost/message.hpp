@@ -97,6 +97,22 @@ public:
     // A bearer token for XOAUTH2, used instead of the password when set.
     const std::string& OAuthToken() const noexcept { return oauthToken_; }
     void OAuthToken(std::string value) { oauthToken_ = std::move(value); }
+    // Where the component gets XOAUTH2 tokens itself when no OAuthToken is
+    // set (RFC 6749): the endpoint's https:// URL, the application's client
+    // id and secret, the scope, and a refresh token (none means the
+    // client-credentials grant). UserName is the mailbox to log in as. When
+    // the endpoint replaces the refresh token, a send stores the new one
+    // here if it was set here.
+    const std::string& OAuthTokenUrl() const noexcept { return oauthTokenUrl_; }
+    void OAuthTokenUrl(std::string value) { oauthTokenUrl_ = std::move(value); }
+    const std::string& OAuthClientId() const noexcept { return oauthClientId_; }
+    void OAuthClientId(std::string value) { oauthClientId_ = std::move(value); }
+    const std::string& OAuthClientSecret() const noexcept { return oauthClientSecret_; }
+    void OAuthClientSecret(std::string value) { oauthClientSecret_ = std::move(value); }
+    const std::string& OAuthScope() const noexcept { return oauthScope_; }
+    void OAuthScope(std::string value) { oauthScope_ = std::move(value); }
+    const std::string& OAuthRefreshToken() const noexcept { return oauthRefreshToken_; }
+    void OAuthRefreshToken(std::string value) { oauthRefreshToken_ = std::move(value); }
     // A file of trusted certificates (PEM) in addition to the system's.
     const std::string& CAFile() const noexcept { return caFile_; }
     void CAFile(std::string value) { caFile_ = std::move(value); }
@@ -159,6 +175,11 @@ private:
     std::string userName_;
     std::string password_;
     std::string oauthToken_;
+    std::string oauthTokenUrl_;
+    std::string oauthClientId_;
+    std::string oauthClientSecret_;
+    std::string oauthScope_;
+    std::string oauthRefreshToken_;
     std::string caFile_;
     std::optional<bool> verifyCertificate_;
     std::optional<bool> allowPlainTextAuth_;

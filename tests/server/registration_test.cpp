@@ -6,6 +6,9 @@
 #include "server/members.hpp"
 #include "server/registration.hpp"
 #include "server/registry_store.hpp"
+#include "platform/registry.hpp"
+
+#include <quillpost/variant.hpp>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +18,7 @@
 #include <unistd.h>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace quillpost;
@@ -157,6 +161,45 @@ TEST_F(Registration, RefusesAFileThatIsNoExportAndReportsWhy) {
     EXPECT_NE(Utf16ToUtf8({description, SysStringLen(description)}).find("export header"), std::string::npos);
     SysFreeString(description);
     info->Release();
+}
+
+// A value written through the component's registry interface reads back
+// through it, wherever the file gave the value before, and the file keeps
+// its permissions.
+TEST_F(Registration, AStringValueIsSetWhereTheComponentReadsIt) {
+    const std::string key = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Q\\Servers\\mx]\n";
+    struct Case {
+        std::string before;
+        bool written;
+    } cases[] = {
+        {"REGEDIT4\n\n" + key + "\"OAuthRefreshToken\"=\"old\"\n\"UserName\"=\"u\"\n\n", true},
+        {"REGEDIT4\n\n" + key + "\"oauthrefreshtoken\"=\"old\"\n\n" + key + "\"UserName\"=\"u\"\n\n", true},
+        {"REGEDIT4\n\n" + key + "\"UserName\"=\"u\"\n", true},
+        {"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Q]\n\"UserName\"=\"u\"\n", false},
+        {"REGEDIT4\n\n" + key + "\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Q\\Servers]\n", false},
+    };
+    for (const auto& c : cases) {
+        Write(c.before);
+        chmod(path_.c_str(), 0640);
+        std::string reason;
+        EXPECT_EQ(WriteRegistryString(RegistryRoot::LocalMachine, "SOFTWARE\\Q\\Servers\\MX", "OAuthRefreshToken",
+                                      "new\\\"one", reason),
+                  c.written)
+            << c.before;
+        RegistryKey opened;
+        if (!c.written) {
+            EXPECT_EQ(Read(), c.before);
+            continue;
+        }
+        ASSERT_EQ(opened.Open(RegistryRoot::LocalMachine, "SOFTWARE\\Q\\Servers\\mx"), kRegSuccess) << Read();
+        Variant value;
+        EXPECT_EQ(ReadRegistryValue(opened, "OAuthRefreshToken", value), kRegSuccess) << Read();
+        EXPECT_EQ(value.ToText(), "new\\\"one") << Read();
+        EXPECT_EQ(ReadRegistryValue(opened, "UserName", value), kRegSuccess);
+        struct stat st {};
+        ASSERT_EQ(stat(path_.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0640u);
+    }
 }
 
 TEST_F(Registration, ConcurrentEditsAreAllKept) {
