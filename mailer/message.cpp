@@ -132,6 +132,7 @@ void Message::send() {
     const Submission submission = ResolveSubmission(m);
 
     Trace trace;
+    trace.Listen(traceListener_);
     Session session(m.timeOut, trace);
     std::optional<Error> failure;
     bool accepted = false;
@@ -157,7 +158,20 @@ void Message::send() {
         session.Data();
 
         DataStream data(session);
-        WriteMessageContent(m, data, [&trace](std::string_view line) { trace.Write(line); });
+        if (preparedContent_) {
+            // One piece per line, so that the trace shows each. The end of
+            // the data brings the last line break itself.
+            std::string_view content = *preparedContent_;
+            if (content.ends_with("\r\n")) content.remove_suffix(2);
+            for (std::size_t start = 0; start < content.size();) {
+                const std::size_t end = content.find('\n', start);
+                const std::size_t next = end == std::string_view::npos ? content.size() : end + 1;
+                data.Write(content.substr(start, next - start));
+                start = next;
+            }
+        } else {
+            WriteMessageContent(m, data, [&trace](std::string_view line) { trace.Write(line); });
+        }
         data.End();
         accepted = true;
         session.Quit();
