@@ -69,7 +69,7 @@ std::string_view Trim(std::string_view text) {
 // An address as the envelope takes it: a local name alone (cron's "root")
 // gets the host's name.
 std::string Qualified(std::string address, std::string_view hostName) {
-    if (address.find('@') == std::string::npos) address += "@" + std::string(hostName);
+    if (address.find('@') == std::string::npos) address.append("@").append(hostName);
     return address;
 }
 
