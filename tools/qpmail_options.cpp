@@ -516,6 +516,11 @@ Error WithServer(const Error& error, std::string_view server, std::int32_t port,
         error.number() == make_error(Err::ResponseTimeout).number())
         return Error(error.number(), error.description() + " (" + where + (step.empty() ? "" : ", ") +
                                          std::string(step) + ")");
+    // The errors of protection and login concern the server too.
+    for (const Err id : {Err::NoStartTls, Err::TlsHandshakeFailed, Err::CertificateNotTrusted,
+                         Err::NoUsableAuthMechanism, Err::PlainTextCredentials, Err::NoSmtpUtf8})
+        if (error.number() == error_info(id).number)
+            return Error(error.number(), error.description() + " (" + where + ")");
     if (SocketErrorText(error.number()).empty()) return error;
     std::string_view text = error.description();
     if (!text.empty() && text.back() == '.') text.remove_suffix(1);

@@ -95,8 +95,9 @@ private:
 // text and names the server and port it concerns ("Connection refused
 // (mail.example.com port 2525)"); a time-out names them and `step` ("Timeout
 // error while waiting for response from server (mail.example.com port 25,
-// waiting for the reply to RCPT TO)"); any other error is returned
-// unchanged. `port` is the 16-bit value the message stores.
+// waiting for the reply to RCPT TO)"); the errors of TLS and login (9980
+// to 9985) name them too; any other error is returned unchanged. `port` is
+// the 16-bit value the message stores.
 Error WithServer(const Error& error, std::string_view server, std::int32_t port, std::string_view step = {});
 
 // What to try about an error, in one short line, or "" when qpmail has no

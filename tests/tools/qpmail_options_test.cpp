@@ -457,6 +457,11 @@ TEST(QpmailErrorLine, SocketErrorsNameTheServerAndPortOthersStayAsTheyAre) {
          "CommGetData: Connection reset by peer (::1 port 65535)"},
         {9550, "No such user here\r\n", "mail", 25, "No such user here\r\n"},
         {53, "File not found: a.pdf", "mail", 25, "File not found: a.pdf"},
+        {9980, "The server does not offer STARTTLS", "smtp.example.com", 587,
+         "The server does not offer STARTTLS (smtp.example.com port 587)"},
+        {9982, "The server's certificate is not trusted: self-signed", "mx", 465,
+         "The server's certificate is not trusted: self-signed (mx port 465)"},
+        {9986, "Text is not valid UTF-8 in Subject", "mail", 25, "Text is not valid UTF-8 in Subject"},
     };
     for (const auto& c : cases) {
         const Error e = WithServer(Error(c.number, c.description), c.server, c.port);
