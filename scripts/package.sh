@@ -47,11 +47,13 @@ rm -rf "$stage"
         strip --strip-unneeded --remove-section=.comment --remove-section=.note "$file"
       fi
     done
-  gzip -9n "$stage/usr/share/man/man1/qpmail.1"
+  gzip -9n "$stage/usr/share/man/man1/qpmail.1" "$stage/usr/share/man/man1/qpregsvr.1"
   # The sendmail-compatible mode answers to any name ending in "sendmail";
   # the system's own /usr/sbin/sendmail is left to the mail system.
   install -d "$stage/usr/sbin"
   ln -s ../bin/qpmail "$stage/usr/sbin/qpmail-sendmail"
+  install -d "$stage/usr/share/man/man8"
+  ln -s ../man1/qpmail.1.gz "$stage/usr/share/man/man8/qpmail-sendmail.8.gz"
   doc="$stage/usr/share/doc/quillpost"
   install -d "$doc"
   install -m 0644 "$root/packaging/deb/copyright" "$doc/copyright"
