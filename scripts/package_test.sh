@@ -95,7 +95,8 @@ while read -r number kind name; do
   # After the install, the package as installed: its files, and the checks
   # of Debian's tools.
   if [ -z "$deb_name" ] && dpkg-query -W -f='${Status}' quillpost 2>/dev/null | grep -q "install ok installed"; then
-    deb_name="$(ls "$build"/quillpost_*_"$(dpkg --print-architecture)".deb)"
+    # Where the README's recipe builds it: the build folder of the tree.
+    deb_name="$(ls "$root"/build/quillpost_*_"$(dpkg --print-architecture)".deb)"
     dpkg -L quillpost >"$work/files"
     qp_step "dpkg-deb --info $(basename "$deb_name")" dpkg-deb --info "$deb_name"
     qp_step "lintian $(basename "$deb_name")" lintian --fail-on error "$deb_name"
