@@ -13,7 +13,8 @@ export QUILLPOST_LOG="$build/run.log"
 source "$root/scripts/steps.sh"
 
 "$root/scripts/install-deps.sh"
-QUILLPOST_BUILD_DIR="$build" "$root/scripts/build.sh"
+# The demo needs the library and qpmail only; ./test.sh builds the rest.
+QUILLPOST_BUILD_DIR="$build" "$root/scripts/build.sh" qpmailer qpmail
 
 demo="$root/examples/demo"
 out="$build/demo"

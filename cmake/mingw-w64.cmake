@@ -21,6 +21,10 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Programs the build runs (the type library's IDL writer) run under Wine,
 # in a prefix of the build's own.
+# Wine's server keeps its socket folder under TMPDIR: in the build tree,
+# not in /tmp.
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/wine-tmp)
 set(CMAKE_CROSSCOMPILING_EMULATOR
   env WINEDEBUG=-all WINEARCH=win64 "WINEDLLOVERRIDES=mscoree=" WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix
+  TMPDIR=${CMAKE_BINARY_DIR}/wine-tmp
   /usr/lib/wine/wine64)

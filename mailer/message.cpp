@@ -171,6 +171,7 @@ void Message::send() {
     const TokenSupply tokens = [&] {
         return GetAccessToken(submission.oauth, HttpsSettings{submission.caFile, m.timeOut}, trace, storeRefreshToken);
     };
+    trace.Listen(traceListener_);
     Session session(m.timeOut, trace);
     std::optional<Error> failure;
     bool accepted = false;
@@ -196,7 +197,20 @@ void Message::send() {
         session.Data();
 
         DataStream data(session);
-        WriteMessageContent(m, data, [&trace](std::string_view line) { trace.Write(line); });
+        if (preparedContent_) {
+            // One piece per line, so that the trace shows each. The end of
+            // the data brings the last line break itself.
+            std::string_view content = *preparedContent_;
+            if (content.ends_with("\r\n")) content.remove_suffix(2);
+            for (std::size_t start = 0; start < content.size();) {
+                const std::size_t end = content.find('\n', start);
+                const std::size_t next = end == std::string_view::npos ? content.size() : end + 1;
+                data.Write(content.substr(start, next - start));
+                start = next;
+            }
+        } else {
+            WriteMessageContent(m, data, [&trace](std::string_view line) { trace.Write(line); });
+        }
         data.End();
         accepted = true;
         session.Quit();

@@ -7,7 +7,9 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 asan="${QUILLPOST_ASAN_DIR:-$root/build-asan}"
 tsan="${QUILLPOST_TSAN_DIR:-$root/build-tsan}"
-log="$(mktemp /tmp/quillpost-sanitize.XXXXXX.log)"
+mkdir -p "$asan"
+log="$asan/sanitize.log"
+: > "$log"
 jobs="$(nproc)"
 
 step() {

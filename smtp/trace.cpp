@@ -15,13 +15,15 @@ void Trace::Close() {
 
 void Trace::Write(std::string_view text) {
     if (file_) file_->WriteLine(text);
+    if (listener_) listener_(text);
 }
 
 void Trace::Write(std::string_view prefix, std::string_view text) {
-    if (!file_) return;
+    if (!file_ && !listener_) return;
     line_.assign(prefix);
     line_.append(text);
-    file_->WriteLine(line_);
+    if (file_) file_->WriteLine(line_);
+    if (listener_) listener_(line_);
 }
 
 void Trace::Flush() {

@@ -6,6 +6,7 @@
 #include "platform/file.hpp"
 #include "transport/trace_sink.hpp"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -21,6 +22,9 @@ public:
     // be written. Nothing happens when it is not open.
     void Close();
     bool IsOpen() const { return file_ != nullptr; }
+    // Also hands every line, as it is written, to `listener` (open file or
+    // not); an empty function hands nothing.
+    void Listen(std::function<void(std::string_view)> listener) { listener_ = std::move(listener); }
 
     // Appends `text` as one line when open.
     void Write(std::string_view text);
@@ -34,6 +38,7 @@ public:
 
 private:
     std::unique_ptr<AppendFile> file_;
+    std::function<void(std::string_view)> listener_;
     std::string line_;  // a line being put together
 };
 

@@ -3,9 +3,11 @@
 #include "process.hpp"
 #include "progress.hpp"
 #include "qpmail_options.hpp"
+#include "sendmail_mode.hpp"
 
 #include "transport/tls.hpp"
 
+#include <quillpost/detail/errors.hpp>
 #include <quillpost/error.hpp>
 #include <quillpost/message.hpp>
 
@@ -21,9 +23,20 @@ using namespace quillpost;
 
 namespace {
 
+// The error's line, then what to try about it when qpmail knows.
 int Fail(const Error& e) {
-    std::cerr << qpmail::ErrorLine(e.number(), e.description()) << std::endl;
+    std::cerr << qpmail::ErrorLine(e.number(), e.description()) << "\n";
+    if (const std::string_view hint = qpmail::HintFor(e.number()); !hint.empty())
+        std::cerr << "qpmail: hint: " << hint << "\n";
+    std::cerr.flush();
     return qpmail::kExitFailed;
+}
+
+// The errors of the file layer: the send's only file of its own is the trace.
+bool IsFileError(const Error& e) {
+    for (const Err id : {Err::FileNotFound, Err::PathNotFound, Err::PermissionDenied, Err::PathFileAccessError})
+        if (e.number() == error_info(id).number) return true;
+    return false;
 }
 
 // The bytes of every attachment, for the progress line; a file whose size
@@ -36,6 +49,11 @@ std::uint64_t AttachmentBytes(Message& message) {
         if (!error) total += size;
     }
     return total;
+}
+
+bool IsSendTimeout(const Error& e) {
+    const Error timeout = make_error(Err::SendTimeout);
+    return e.number() == timeout.number() && e.description() == timeout.description();
 }
 
 int Show(const std::string& text, int status) {
@@ -78,9 +96,19 @@ int Run(const std::vector<std::string>& args) {
         }
         return std::nullopt;
     };
+    // The conversation's lines, for -v and to tell where a time-out came.
+    qpmail::ConversationSteps steps;
+    const bool verbose = options->verbose;
+    message.ListenToTrace([&steps, verbose](std::string_view line) {
+        steps.Line(line);
+        if (!verbose) return;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+        std::cerr << line << '\n';
+        std::cerr.flush();
+    });
     try {
         std::optional<qpmail::ProgressLine> progress;
-        if (!options->quiet && qpmail::StandardErrorIsTerminal()) {
+        if (!options->quiet && !options->verbose && qpmail::StandardErrorIsTerminal()) {
             const std::uint64_t total = AttachmentBytes(message);
             if (total > 0) progress.emplace(stderr, total);
         }
@@ -90,9 +118,13 @@ int Run(const std::vector<std::string>& args) {
         }
         message.send();
     } catch (...) {
-        const Error failure = qpmail::WithServer(ErrorFromCurrentException(), message.Server(), message.Port());
+        const Error error = ErrorFromCurrentException();
         if (const auto kept = keepRefreshToken()) Fail(*kept);
-        return Fail(failure);
+        // The trace file is opened before the first line of the send: a file
+        // error with no line written is the trace file's, named as given.
+        if (!steps.Started() && !message.TraceFile().empty() && IsFileError(error))
+            return Fail(Error(error.number(), error.description() + ": " + message.TraceFile()));
+        return Fail(qpmail::WithServer(error, message.Server(), message.Port(), steps.Step(IsSendTimeout(error))));
     }
     if (const auto kept = keepRefreshToken()) return Fail(*kept);
     return qpmail::kExitAccepted;
@@ -103,5 +135,16 @@ int Run(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
     // A server that drops the connection must end in an error report.
     qpmail::ReportBrokenConnectionsAsErrors();
-    return Run(std::vector<std::string>(argv + 1, argv + argc));
+    std::vector<std::string> args(argv + 1, argv + argc);
+    // Run as sendmail (a link named qpmail-sendmail), or asked to act as one.
+    const std::string_view program = argc > 0 ? argv[0] : "qpmail";
+    if (sendmail::IsSendmailName(program)) {
+        const auto slash = program.find_last_of("/\\");
+        return sendmail::Run(slash == std::string_view::npos ? program : program.substr(slash + 1), args, std::cin);
+    }
+    if (!args.empty() && args.front() == "--sendmail") {
+        args.erase(args.begin());
+        return sendmail::Run("qpmail", args, std::cin);
+    }
+    return Run(args);
 }

@@ -7,6 +7,7 @@
 
 #include "platform/file.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -46,6 +47,7 @@ struct CommandLine {
     bool version = false;
     bool dryRun = false;
     bool quiet = false;
+    bool verbose = false;
 };
 
 Security ParseSecurity(std::string_view text) {
@@ -178,6 +180,13 @@ constexpr std::array kOptions{
            [](CommandLine& c, std::string_view) { c.dryRun = true; }},
     Option{"--quiet", "", false, "no progress line for attachments on a terminal",
            [](CommandLine& c, std::string_view) { c.quiet = true; }},
+    Option{"--verbose", "", false, "print the conversation to standard error as it happens\n"
+                                   "(the trace's lines, secrets masked; also -v)",
+           [](CommandLine& c, std::string_view) { c.verbose = true; }},
+    Option{"--sendmail", "", false, "act as sendmail (first argument only): read a whole message\n"
+                                    "from standard input and send it to the server of the\n"
+                                    "registry's Sendmail key; see qpmail(1)",
+           [](CommandLine&, std::string_view) { throw UsageError("--sendmail must be the first argument"); }},
     Option{"--help", "", false, "show this help and exit (also -h)",
            [](CommandLine& c, std::string_view) { c.help = true; }},
     Option{"--version", "", false, "show the version and the TLS library, and exit",
@@ -188,7 +197,7 @@ constexpr std::array kGroups{
     OptionGroup{"Addresses", 0, 6},
     OptionGroup{"Content", 6, 9},
     OptionGroup{"Server and security", 15, 15},
-    OptionGroup{"Diagnostics", 30, 5},
+    OptionGroup{"Diagnostics", 30, 7},
 };
 static_assert(kGroups.back().first + kGroups.back().count == kOptions.size(), "every option in one group");
 
@@ -198,18 +207,62 @@ const Option* FindOption(std::string_view name) {
     return nullptr;
 }
 
+// The two short forms: what anyone tries first.
+constexpr std::array<std::pair<std::string_view, std::string_view>, 2> kShortForms{{
+    {"-h", "--help"},
+    {"-v", "--verbose"},
+}};
+
+// Edits (insert, delete, replace, swap two neighbours) between two texts.
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i)
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
+
+// "; did you mean --to?" for a name close to exactly one best option, else "".
+std::string DidYouMean(std::string_view given) {
+    std::string_view name = given;
+    while (name.starts_with('-')) name.remove_prefix(1);
+    if (name.empty()) return {};
+    std::string_view best;
+    std::size_t bestDistance = 3;  // at most two edits, and fewer than half the name
+    bool tie = false;
+    for (const auto& option : kOptions) {
+        const std::size_t distance = EditDistance(name, option.name.substr(2));
+        if (distance < bestDistance) {
+            best = option.name;
+            bestDistance = distance;
+            tie = false;
+        } else if (distance == bestDistance) {
+            tie = true;
+        }
+    }
+    if (best.empty() || tie || bestDistance * 2 >= name.size()) return {};
+    return "; did you mean " + std::string(best) + "?";
+}
+
 CommandLine ReadCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
     std::set<std::string_view> seen;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        // -h is the one short form: what anyone tries first.
-        const std::string_view arg = args[i] == "-h" ? std::string_view("--help") : std::string_view(args[i]);
+        std::string_view arg = args[i];
+        for (const auto& [shortForm, longForm] : kShortForms)
+            if (arg == shortForm) arg = longForm;
         if (arg.size() < 3 || arg.substr(0, 2) != "--")
-            throw UsageError("unexpected argument '" + std::string(arg) + "'");
+            throw UsageError("unexpected argument '" + std::string(arg) + "'" +
+                             (arg.starts_with('-') ? DidYouMean(arg.substr(0, arg.find('='))) : std::string()));
         const auto equals = arg.find('=');
         const std::string_view name = arg.substr(0, equals);
         const Option* option = FindOption(name);
-        if (option == nullptr) throw UsageError("unknown option '" + std::string(name) + "'");
+        if (option == nullptr) throw UsageError("unknown option '" + std::string(name) + "'" + DidYouMean(name));
         if (!option->repeatable && !seen.insert(option->name).second)
             throw UsageError(std::string(option->name) + " given more than once");
 
@@ -390,6 +443,7 @@ Options ParseArguments(const std::vector<std::string>& args, std::istream& stand
     options.version = line.version && !line.help;
     options.dryRun = line.dryRun;
     options.quiet = line.quiet;
+    options.verbose = line.verbose;
     for (const auto* file : {&line.passwordFile, &line.tokenFile, &line.clientSecretFile, &line.refreshTokenFile})
         if (*file) options.secretFiles.push_back(**file);
     if (line.help || line.version) return options;
@@ -453,12 +507,93 @@ std::string VersionText(std::string_view tlsLibrary) {
     return text;
 }
 
-Error WithServer(const Error& error, std::string_view server, std::int32_t port) {
+void ConversationSteps::Line(std::string_view line) {
+    // The exit sequence's own lines are no step of the conversation.
+    if (line.starts_with("+ Error ") || line.starts_with("+ Ignored after")) return;
+    started_ = true;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    if (line.starts_with("< ")) {
+        connected_ = true;
+        // RFC 5321 4.2: 354 asks for the data; what is sent next is message
+        // text up to the lone period.
+        if (line.substr(2).starts_with("354")) inData_ = true;
+        return;
+    }
+    if (!line.starts_with("> ")) return;
+    connected_ = true;
+    std::string_view text = line.substr(2);
+    if (inData_) {
+        if (text != ".") return;
+        inData_ = false;
+        lastCommand_ = "the end of the data";
+        return;
+    }
+    // "MAIL FROM:<a@b>" -> "MAIL FROM", "EHLO host" -> "EHLO", "AUTH PLAIN ****" -> "AUTH".
+    const auto colon = text.find(':');
+    const auto blank = text.find(' ');
+    if (colon != std::string_view::npos && text.substr(0, colon).find('<') == std::string_view::npos &&
+        text.substr(0, colon).size() <= 9)
+        lastCommand_ = std::string(text.substr(0, colon));
+    else
+        lastCommand_ = std::string(text.substr(0, blank));
+}
+
+std::string ConversationSteps::Step(bool sending) const {
+    if (!started_) return {};
+    if (inData_) return "sending the message data";
+    if (lastCommand_.empty()) return connected_ ? "waiting for the server" : "waiting for the greeting";
+    return (sending ? "sending " : "waiting for the reply to ") + lastCommand_;
+}
+
+Error WithServer(const Error& error, std::string_view server, std::int32_t port, std::string_view step) {
+    const std::string where = std::string(server) + " port " + std::to_string(static_cast<std::uint16_t>(port));
+    const Error sendTimeout = make_error(Err::SendTimeout);
+    if ((error.number() == sendTimeout.number() && error.description() == sendTimeout.description()) ||
+        error.number() == make_error(Err::ResponseTimeout).number())
+        return Error(error.number(), error.description() + " (" + where + (step.empty() ? "" : ", ") +
+                                         std::string(step) + ")");
+    // The errors of protection and login concern the server too.
+    for (const Err id : {Err::NoStartTls, Err::TlsHandshakeFailed, Err::CertificateNotTrusted,
+                         Err::NoUsableAuthMechanism, Err::PlainTextCredentials, Err::NoSmtpUtf8})
+        if (error.number() == error_info(id).number)
+            return Error(error.number(), error.description() + " (" + where + ")");
     if (SocketErrorText(error.number()).empty()) return error;
     std::string_view text = error.description();
     if (!text.empty() && text.back() == '.') text.remove_suffix(1);
-    return Error(error.number(), std::string(text) + " (" + std::string(server) + " port " +
-                                     std::to_string(static_cast<std::uint16_t>(port)) + ")");
+    return Error(error.number(), std::string(text) + " (" + where + ")");
+}
+
+namespace {
+
+// One line of advice for the errors whose cure is an option of qpmail.
+struct Hint {
+    std::int32_t number;
+    std::string_view text;
+};
+constexpr std::array kHints{
+    Hint{9980, "the server does not offer STARTTLS: try --security tls on port 465, or --security may"},
+    Hint{9981, "check that the port speaks what --security says: tls from the first byte (465), "
+               "starttls after EHLO (587, 25)"},
+    Hint{9982, "if the server's certificate authority is your own, give it with --ca-file FILE; check that "
+               "--server is the name in the certificate"},
+    Hint{9983, "the server offers no login mechanism qpmail can use over this connection: try --security "
+               "starttls or tls, or leave out --user if it needs no login"},
+    Hint{9984, "log in over TLS: --security starttls (port 587) or --security tls (port 465)"},
+    Hint{9985, "the server cannot take addresses beyond ASCII: write the domain in its ASCII form (xn--...) "
+               "or use another server"},
+    Hint{9986, "give the text as UTF-8, for example through iconv -f latin1 -t utf-8"},
+    Hint{9998, "the server did not answer in time: check --server and --port (465 needs --security tls), or "
+               "raise --timeout"},
+    Hint{10061, "nothing accepts connections there: check --server and --port (25, 587 or 465)"},
+    Hint{11001, "the name of --server cannot be looked up: check its spelling and the system's DNS"},
+};
+
+}  // namespace
+
+std::string_view HintFor(std::int32_t number) {
+    for (const auto& hint : kHints)
+        if (hint.number == number) return hint.text;
+    return {};
 }
 
 std::string ErrorLine(std::int32_t number, std::string_view description) {

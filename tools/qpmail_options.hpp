@@ -36,6 +36,7 @@ struct Options {
     bool version = false;  // --version
     bool dryRun = false;   // write the data section to standard output, send nothing
     bool quiet = false;    // no progress line
+    bool verbose = false;  // the trace's lines on standard error as they happen
     // The password and token files named, for the check of who may read them.
     std::vector<std::string> secretFiles;
     // --oauth-refresh-token-file and the token read from it.
@@ -82,11 +83,36 @@ std::string UsageText();
 // when `tlsLibrary` is not empty.
 std::string VersionText(std::string_view tlsLibrary);
 
+// Follows the trace lines of one send, to tell at which step of the
+// conversation a time-out came.
+class ConversationSteps {
+public:
+    void Line(std::string_view line);
+    // "waiting for the greeting", "waiting for the reply to RCPT TO",
+    // "sending the message data"; "" before the connection was begun.
+    std::string Step(bool sending) const;
+    // Whether any line came: the trace file opened and the send began.
+    bool Started() const { return started_; }
+
+private:
+    bool started_ = false;
+    bool connected_ = false;
+    bool inData_ = false;
+    std::string lastCommand_;
+};
+
 // The error as qpmail reports it: a socket error loses the full stop of its
 // text and names the server and port it concerns ("Connection refused
-// (mail.example.com port 2525)"); any other error is returned unchanged.
-// `port` is the 16-bit value the message stores.
-Error WithServer(const Error& error, std::string_view server, std::int32_t port);
+// (mail.example.com port 2525)"); a time-out names them and `step` ("Timeout
+// error while waiting for response from server (mail.example.com port 25,
+// waiting for the reply to RCPT TO)"); the errors of TLS and login (9980
+// to 9985) name them too; any other error is returned unchanged. `port` is
+// the 16-bit value the message stores.
+Error WithServer(const Error& error, std::string_view server, std::int32_t port, std::string_view step = {});
+
+// What to try about an error, in one short line, or "" when qpmail has no
+// advice for it.
+std::string_view HintFor(std::int32_t number);
 
 // "qpmail: error NUMBER: DESCRIPTION" without a line break of its own: the
 // line breaks that end the description are dropped, each one inside it is

@@ -8,6 +8,7 @@
 #include <quillpost/variant.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -62,6 +63,17 @@ public:
     void Organization(std::string value) { organization_ = std::move(value); }
     const std::string& TraceFile() const noexcept { return traceFile_; }
     void TraceFile(std::string value) { traceFile_ = std::move(value); }
+    // Not an automation property: receives every trace line as `send` writes
+    // it (passwords and tokens masked as in the trace file), with or without
+    // a trace file. The line may end in its own line break.
+    using TraceListener = std::function<void(std::string_view line)>;
+    void ListenToTrace(TraceListener listener) { traceListener_ = std::move(listener); }
+    // Not an automation property: a complete message (header block, empty
+    // line, body; every line ending in CR LF) that `send` sends as it is in
+    // place of the one the properties make. The envelope still comes from
+    // FromAddress, Recipients, CCs and BCCs. An empty optional goes back to
+    // the message of the properties.
+    void PreparedContent(std::optional<std::string> content) { preparedContent_ = std::move(content); }
 
     // Seconds; no check (0 or less fails the first wait at once).
     float TimeOut() const noexcept { return timeOut_; }
@@ -170,6 +182,8 @@ private:
     std::int32_t priority_ = QP_PRIORITY_NONE;
     bool confirmReading_ = false;
     std::string traceFile_;
+    TraceListener traceListener_;
+    std::optional<std::string> preparedContent_;
     Variant mvarRequest;
     std::optional<quillpost::Security> security_;
     std::string userName_;

@@ -137,6 +137,7 @@ DISP_E_MEMBERNOTFOUND = _hr(0x80020003)
 DISP_E_PARAMNOTFOUND = _hr(0x80020004)
 DISP_E_UNKNOWNNAME = _hr(0x80020006)
 DISP_E_EXCEPTION = _hr(0x80020009)
+REGDB_E_CLASSNOTREG = _hr(0x80040154)
 CLSCTX_INPROC_SERVER = 1
 IID_NULL = GUID()
 IID_IUnknown = GUID.parse("{00000000-0000-0000-C000-000000000046}")
@@ -187,7 +188,8 @@ def _find_runtime():
     return ctypes.util.find_library("qpcom") or "libqpcom.so"
 
 
-_rt = ctypes.CDLL(_find_runtime())
+_runtime_path = _find_runtime()
+_rt = ctypes.CDLL(_runtime_path)
 _rt.SysAllocStringLen.restype = c_void_p
 _rt.SysAllocStringLen.argtypes = [c_void_p, ctypes.c_uint32]
 _rt.SysStringLen.restype = ctypes.c_uint32
@@ -275,7 +277,11 @@ class Error(Exception):
             description = script[1] if script else _STATUS_NAMES.get(hresult, "status 0x%08X" % (hresult & 0xFFFFFFFF))
         if not source and script:
             source = "Quillpost"
-        super().__init__("%s (%d)" % (description, number))
+        # The component's own numbers in decimal, as its error table has them;
+        # any other status in hexadecimal, as the platform documents it.
+        unsigned = hresult & 0xFFFFFFFF
+        shown = "%d" % number if unsigned & 0xFFFF0000 == 0x800A0000 or hresult >= 0 else "0x%08X" % unsigned
+        super().__init__("%s (%s)" % (description, shown))
         self.number = number
         self.description = description
         self.source = source
@@ -733,6 +739,16 @@ class Dispatch:
         return "<quillpost.%s %s=%r>" % (members.name, default["name"], self())
 
 
+def _not_registered(name):
+    """What to do about a class the registry does not know: register the
+    component library that sits beside the runtime."""
+    folder = os.path.dirname(_runtime_path)
+    library = os.path.join(folder, "libqpmailer_server.so") if folder else "libqpmailer_server.so"
+    registry = os.environ.get("QUILLPOST_REGISTRY") or "/etc/quillpost/registry.reg"
+    return ("%s is not a registered class: register the component with 'qpregsvr %s' "
+            "(the registry file is %s)" % (name, library, registry))
+
+
 def CreateObject(name):
     """A new object of the class with this program identifier
     ("Quillpost.Message") or class identifier ("{...}")."""
@@ -740,10 +756,12 @@ def CreateObject(name):
     text = _wide(name)
     hr = (_rt.CLSIDFromString if name.startswith("{") else _rt.CLSIDFromProgID)(text, ctypes.byref(clsid))
     if hr < 0:
-        raise Error(hr, "%s is not a registered class" % name)
+        raise Error(hr, _not_registered(name))
     ptr = c_void_p()
     hr = _rt.CoCreateInstance(ctypes.byref(clsid), None, CLSCTX_INPROC_SERVER, ctypes.byref(IID_IDispatch),
                               ctypes.byref(ptr))
+    if hr == REGDB_E_CLASSNOTREG:
+        raise Error(hr, _not_registered(name))
     if hr < 0:
         raise Error(hr, "%s cannot be created (status 0x%08X)" % (name, hr & 0xFFFFFFFF))
     return _proxy(ptr.value)

@@ -320,14 +320,37 @@ class Registration(unittest.TestCase):
         try:
             for name, status in [("Quillpost.Message", CO_E_CLASSSTRING),
                                  ("{7FCFC88A-B306-4DA1-BB3F-F3C3C5105EBC}", REGDB_E_CLASSNOTREG)]:
-                gone = fresh("try:\n quillpost.CreateObject(%r)\nexcept quillpost.Error as e:\n print(e.hresult)" % name)
-                self.assertEqual(gone.stdout.strip(), str(status), gone.stderr)
+                gone = fresh("try:\n quillpost.CreateObject(%r)\nexcept quillpost.Error as e:\n print(e.hresult)\n print(e)"
+                             % name)
+                hresult, text = gone.stdout.strip().split("\n")
+                self.assertEqual(hresult, str(status), gone.stderr)
+                # What to run, and the status as the platform writes it.
+                self.assertEqual(text, "%s is not a registered class: register the component with 'qpregsvr %s' "
+                                 "(the registry file is %s) (0x%08X)" % (name, os.path.join(
+                                     os.path.dirname(os.environ["QUILLPOST_RUNTIME"]), "libqpmailer_server.so"),
+                                     REGISTRY, status & 0xFFFFFFFF))
             with open(REGISTRY) as f:
                 self.assertIn('"RequireLocalSender"="True"', f.read())
         finally:
             subprocess.run([REGSVR, SERVER], check=True, stdout=subprocess.DEVNULL)
         self.assertEqual(fresh("print(quillpost.CreateObject('{7FCFC88A-B306-4DA1-BB3F-F3C3C5105EBC}')())").stdout,
                          "[no subject]\n")
+
+    def test_qpregsvr_makes_the_registry_folder_and_names_the_variable(self):
+        blocker = os.path.join(FOLDER, "a-file")
+        with open(blocker, "w") as f:
+            f.write("x")
+        # registry file, exit status, what stderr says
+        rows = [(os.path.join(FOLDER, "new", "deeper", "registry.reg"), 0, ""),
+                (os.path.join(blocker, "registry.reg"), 1,
+                 "qpregsvr: %s is not a folder (the registry file %s is named by QUILLPOST_REGISTRY)\n"
+                 % (blocker, os.path.join(blocker, "registry.reg")))]
+        for registry, status, stderr in rows:
+            with self.subTest(registry=registry):
+                run = subprocess.run([REGSVR, SERVER], capture_output=True, text=True,
+                                     env=dict(os.environ, QUILLPOST_REGISTRY=registry))
+                self.assertEqual((run.returncode, run.stderr), (status, stderr))
+                self.assertEqual(os.path.exists(registry), status == 0)
 
     def test_qpregsvr_reports_failures(self):
         for args in [[REGSVR, "/nonexistent/lib.so"], [REGSVR, os.environ["QUILLPOST_RUNTIME"]], [REGSVR]]:

@@ -12,9 +12,11 @@ when every row passed.
 Usage: /usr/bin/python3 qpmail_cli.py PATH/TO/qpmail PROJECT_VERSION
 """
 
+import atexit
 import os
 import pty
 import re
+import shutil
 import socket
 import subprocess
 import sys
@@ -53,6 +55,22 @@ class Listener:
                     return
                 reply = REFUSAL if verb == b"RCPT" else "250 OK"
                 conn.sendall(reply.encode() + b"\r\n")
+
+
+class Silent:
+    """Accepts connections and never says a word."""
+
+    def __init__(self):
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(8)
+        self.port = self.sock.getsockname()[1]
+        self.held = []
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        while True:
+            self.held.append(self.sock.accept()[0])
 
 
 def closed_port():
@@ -103,6 +121,7 @@ def main():
     qpmail, version = sys.argv[1], sys.argv[2]
     listener = Listener()
     closed = closed_port()
+    silent = Silent()
     # Removed with everything in it when the run ends.
     holder = tempfile.TemporaryDirectory(prefix="qpmail-cli-")
     folder = holder.name
@@ -140,6 +159,15 @@ def main():
          r"qpmail: --priority takes 0 to 5 .*not 'urgent'$", 0),
         ("port out of range", sendable("70000"), False, 2, None, usage_error + r"--port takes", 0),
         ("unknown option", sendable() + ["--bogus"], False, 2, None, r"qpmail: unknown option '--bogus'$", 0),
+        ("misspelt option", sendable() + ["--too", "bob@example.com"], False, 2, None,
+         r"qpmail: unknown option '--too'; did you mean --to\?$", 0),
+        ("trace file in a missing folder", sendable() + ["--trace", "missing/trace.log"], False, 1, None,
+         r"qpmail: error 76: Path not found: missing/trace\.log$", 0),
+        ("silent server", server(silent.port)[:-1] + ["1", "--from", "ann@example.com", "--to", "bob@example.com"],
+         False, 1, None, r"qpmail: error 9998: Timeout error while waiting for response from server "
+         rf"\(127\.0\.0\.1 port {silent.port}, waiting for the greeting\)$", 0),
+        ("verbose", sendable() + ["-v"], False, 1, None,
+         r"\+ Connecting to server 127\.0\.0\.1 at port -?\d+$", 1),
         ("second attachment missing", sendable() + ["--attach", "chart.png", "--attach", "report.pdf"], False, 1,
          None, r"qpmail: error 53: File not found: report.pdf$", 0),
         ("nothing listening", sendable(closed), False, 1, None,
@@ -183,6 +211,25 @@ def main():
             print(f"FAIL {name}: " + "; ".join(problems))
         else:
             print(f"ok   {name}")
+    # After the error's line, one line of advice where qpmail has some; the
+    # whole dialogue with -v, the error last.
+    for name, args, expected in [
+        ("hint", sendable(closed), [rf"qpmail: error 10061: .*", r"qpmail: hint: nothing accepts connections there"]),
+        ("verbose dialogue", sendable() + ["--verbose"], [r"\+ Connecting", r"< 220 test ready", r"> HELO ",
+                                                          r"< 250 OK", r"> MAIL FROM: <ann@example\.com>",
+                                                          r"< 250 OK", r"\+ Sending recipient addresses",
+                                                          r"> RCPT TO: <nobody@example\.com>", r"< 550 5\.1\.1 ",
+                                                          r"\+ Error 9550: ", r"qpmail: error 9550: "]),
+    ]:
+        rows.append(name)
+        _, _, err = run(qpmail, args, folder, False)
+        lines = [line for line in err.decode(errors="replace").splitlines()
+                 if not re.match(r"\+ (Waiting|Finished|Calling|Returned|CommWait|Received)", line)]
+        if len(lines) == len(expected) and all(re.match(p, line) for p, line in zip(expected, lines)):
+            print(f"ok   {name}")
+        else:
+            failed += 1
+            print(f"FAIL {name}: stderr {lines!r}, expected {expected!r}")
     print(f"{len(rows) - failed} passed, {failed} failed")
     return 1 if failed else 0
 

@@ -2,6 +2,7 @@
 #include "tools/qpmail_options.hpp"
 
 #include <quillpost/collections.hpp>
+#include <quillpost/detail/errors.hpp>
 #include <quillpost/error.hpp>
 
 #include <gtest/gtest.h>
@@ -373,7 +374,30 @@ TEST(QpmailOptions, HelpVersionDryRunAndQuietAreRecognised) {
         EXPECT_EQ(o.quiet, c.quiet) << c.args[0];
         EXPECT_EQ(o.message != nullptr, c.message) << c.args[0];
     }
-    EXPECT_NE(UsageErrorOf({"-q"}), "");  // -h is the only short form
+    EXPECT_NE(UsageErrorOf({"-q"}), "");  // -h and -v are the only short forms
+    std::istringstream in;
+    EXPECT_TRUE(ParseArguments(Sendable({"-v"}), in).verbose);
+    EXPECT_TRUE(ParseArguments(Sendable({"--verbose"}), in).verbose);
+    EXPECT_FALSE(ParseArguments(Sendable({}), in).verbose);
+}
+
+TEST(QpmailOptions, AMisspeltOptionGetsTheOneCloseToIt) {
+    const struct {
+        std::vector<std::string> args;
+        std::string expected;
+    } cases[] = {
+        {{"--too", "a@example.com"}, "unknown option '--too'; did you mean --to?"},
+        {{"--frm", "a@example.com"}, "unknown option '--frm'; did you mean --from?"},
+        {{"--sever=mail"}, "unknown option '--sever'; did you mean --server?"},
+        {{"--atach", "a.pdf"}, "unknown option '--atach'; did you mean --attach?"},
+        {{"--verbsoe"}, "unknown option '--verbsoe'; did you mean --verbose?"},
+        {{"-to", "a@example.com"}, "unexpected argument '-to'; did you mean --to?"},
+        {{"--bogus"}, "unknown option '--bogus'"},        // nothing close
+        {{"--c"}, "unknown option '--c'"},                // too short to guess (--cc? --to?)
+        {{"-x"}, "unexpected argument '-x'"},
+        {{"bob@example.com"}, "unexpected argument 'bob@example.com'"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(UsageErrorOf(c.args), c.expected) << c.args[0];
 }
 
 TEST(QpmailOptions, MalformedCommandLinesAreUsageErrors) {
@@ -433,14 +457,62 @@ TEST(QpmailErrorLine, SocketErrorsNameTheServerAndPortOthersStayAsTheyAre) {
          "CommGetData: Connection reset by peer (::1 port 65535)"},
         {9550, "No such user here\r\n", "mail", 25, "No such user here\r\n"},
         {53, "File not found: a.pdf", "mail", 25, "File not found: a.pdf"},
-        {9998, "Timeout error while waiting for response from server", "mail", 25,
-         "Timeout error while waiting for response from server"},
+        {9980, "The server does not offer STARTTLS", "smtp.example.com", 587,
+         "The server does not offer STARTTLS (smtp.example.com port 587)"},
+        {9982, "The server's certificate is not trusted: self-signed", "mx", 465,
+         "The server's certificate is not trusted: self-signed (mx port 465)"},
+        {9986, "Text is not valid UTF-8 in Subject", "mail", 25, "Text is not valid UTF-8 in Subject"},
     };
     for (const auto& c : cases) {
         const Error e = WithServer(Error(c.number, c.description), c.server, c.port);
         EXPECT_EQ(e.number(), c.number);
         EXPECT_EQ(e.description(), c.expected);
     }
+}
+
+// The lines a send traces, and the step a time-out after them is reported at.
+TEST(QpmailErrorLine, ATimeOutNamesTheServerPortAndStep) {
+    const struct {
+        std::vector<std::string> lines;
+        int number;
+        std::string expectedStep;
+    } cases[] = {
+        {{"+ Connecting to server mail at port 25"}, 9998, "waiting for the greeting"},
+        {{"+ Connecting to server mail at port 25", "< 220 ready\r\n", "> EHLO client\r\n"}, 9998,
+         "waiting for the reply to EHLO"},
+        {{"< 220 ready", "> HELO client", "< 250 ok", "> MAIL FROM:<a@example.com>"}, 9998,
+         "waiting for the reply to MAIL FROM"},
+        {{"> MAIL FROM:<a@example.com>", "< 250 ok", "> RCPT TO:<b@example.com>"}, 9998,
+         "waiting for the reply to RCPT TO"},
+        {{"> AUTH PLAIN ****"}, 9998, "waiting for the reply to AUTH"},
+        {{"> DATA", "< 354 go ahead", "> Subject: a: b", "> RCPT TO: is text now"}, 9997, "sending the message data"},
+        {{"> DATA", "< 354 go ahead", "> Subject: x", "> ."}, 9998, "waiting for the reply to the end of the data"},
+        {{"< 220 ready"}, 9998, "waiting for the server"},
+        {{"> QUIT"}, 9997, "sending QUIT"},
+    };
+    for (const auto& c : cases) {
+        ConversationSteps steps;
+        EXPECT_FALSE(steps.Started());
+        for (const auto& line : c.lines) steps.Line(line);
+        EXPECT_TRUE(steps.Started());
+        const std::string step = steps.Step(c.number == 9997);
+        EXPECT_EQ(step, c.expectedStep) << c.lines.back();
+        const Error raised = make_error(c.number == 9997 ? Err::SendTimeout : Err::ResponseTimeout);
+        const Error shown = WithServer(raised, "mail.example.com", -1, step);
+        EXPECT_EQ(shown.number(), c.number);
+        EXPECT_EQ(shown.description(), raised.description() + " (mail.example.com port 65535, " + step + ")");
+    }
+    // 9997 also means a blank header name: not a time-out, left alone.
+    const Error blankName = make_error(Err::BlankHeaderName);
+    EXPECT_EQ(WithServer(blankName, "mail", 25, "sending DATA").description(), blankName.description());
+}
+
+TEST(QpmailErrorLine, TheErrorsAUserCanCureWithAnOptionHaveAHintOthersNone) {
+    for (const int number : {9980, 9981, 9982, 9983, 9984, 9985, 9986, 9998, 10061, 11001})
+        EXPECT_NE(HintFor(number), "") << number;
+    for (const int number : {0, 53, 9550, 9990, 9999, 10054})
+        EXPECT_EQ(HintFor(number), "") << number;
+    EXPECT_EQ(HintFor(9980), "the server does not offer STARTTLS: try --security tls on port 465, or --security may");
 }
 
 TEST(QpmailVersion, NamesTheBuildsVersionAndTheTlsLibraryWhenThereIsOne) {

@@ -23,6 +23,10 @@ done
 wine=/usr/lib/wine/wine64
 work=$(mktemp -d)
 export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDLLOVERRIDES="mscoree=" WINEDEBUG=-all
+# Wine's server keeps its socket folder under TMPDIR: inside the work folder,
+# it goes with it.
+mkdir "$work/tmp"
+export TMPDIR="$work/tmp"
 # A zone with summer time, so that the Date header's offset is checked
 # against the zone's rules (by the server, from the same TZ).
 export TZ=America/New_York

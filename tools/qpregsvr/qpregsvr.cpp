@@ -1,10 +1,15 @@
 // qpregsvr [-u] LIBRARY: registers an in-process automation server by
-// calling its DllRegisterServer, or unregisters it with -u.
+// calling its DllRegisterServer, or unregisters it with -u. The registration
+// goes to the registry file (QUILLPOST_REGISTRY, else
+// /etc/quillpost/registry.reg), whose folder is made when it is missing.
+#include "folder.hpp"
 #include "server/automation.hpp"
+#include "server/registry_store.hpp"
 #include "server/runtime/library.hpp"
 #include "server/text16.hpp"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -30,6 +35,13 @@ std::string Reason() {
     return text;
 }
 
+// Where the registry file is and what chooses it, for a message about it.
+std::string RegistryHint(const std::string& path) {
+    const char* variable = std::getenv("QUILLPOST_REGISTRY");
+    if (variable && *variable) return "the registry file " + path + " is named by QUILLPOST_REGISTRY";
+    return "the registry file is " + path + "; set QUILLPOST_REGISTRY to use another";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -43,6 +55,16 @@ int main(int argc, char** argv) {
     }
     if (!library) return Usage();
     const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
+    const std::string registry = quillpost::server::RegistryPath();
+    if (!unregister) {
+        const std::size_t slash = registry.rfind('/');
+        std::string why;
+        if (slash != std::string::npos && slash > 0 &&
+            !quillpost::tools::MakeFolders(registry.substr(0, slash), why)) {
+            std::fprintf(stderr, "qpregsvr: %s (%s)\n", why.c_str(), RegistryHint(registry).c_str());
+            return 1;
+        }
+    }
     std::string why;
     void* handle = quillpost::server::LoadLibraryFile(library, why);
     if (!handle) {
@@ -59,6 +81,8 @@ int main(int argc, char** argv) {
         const std::string reason = Reason();
         std::fprintf(stderr, "qpregsvr: %s in %s failed with 0x%08X%s%s\n", entry, library, static_cast<unsigned>(hr),
                      reason.empty() ? "" : ": ", reason.c_str());
+        if (reason.find(registry) != std::string::npos)
+            std::fprintf(stderr, "qpregsvr: %s\n", RegistryHint(registry).c_str());
         return 1;
     }
     std::printf("qpregsvr: %s in %s succeeded.\n", entry, library);
