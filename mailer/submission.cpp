@@ -94,7 +94,7 @@ Submission ResolveSubmission(const Snapshot& m) {
 void CheckCredentials(const Submission& s) {
     if (!s.HasCredentials()) return;
     if (s.userName.empty()) raise(Err::BlankCredential, "UserName");
-    if (s.password.empty() && s.oauthToken.empty()) raise(Err::BlankCredential, "Password");
+    if (s.password.empty() && s.oauthToken.empty() && !s.FetchesTokens()) raise(Err::BlankCredential, "Password");
 }
 
 bool StoreRefreshToken(const std::string& server, const std::string& refreshToken, std::string& reason) {

@@ -47,7 +47,8 @@ Submission ResolveSubmission(const Snapshot& message);
 
 // Raises 9977 naming the blank one when a login is asked for with a part
 // missing: a password or token without a user name (RFC 4616 2 and the
-// XOAUTH2 grant both need one), or a user name with neither.
+// XOAUTH2 grant both need one), or a user name with neither (nor a token
+// endpoint to get a token from).
 void CheckCredentials(const Submission& submission);
 
 // Puts a refresh token that replaced the old one into the "OAuthRefreshToken"

@@ -218,7 +218,7 @@ def main():
         ("verbose dialogue", sendable() + ["--verbose"], [r"\+ Connecting", r"< 220 test ready", r"> HELO ",
                                                           r"< 250 OK", r"> MAIL FROM: <ann@example\.com>",
                                                           r"< 250 OK", r"\+ Sending recipient addresses",
-                                                          r"> RCPT TO: <nobody@example\.com>", r"< 550 5\.1\.1 ",
+                                                          r"> RCPT TO: <nobody@example\.com>", r"< 550 5\.1\.1 ", r"> quit",
                                                           r"\+ Error 9550: ", r"qpmail: error 9550: "]),
     ]:
         rows.append(name)
