@@ -3,6 +3,8 @@
 #include <quillpost/message.hpp>
 
 #include "mailer/content.hpp"
+#include "mailer/content_passes.hpp"
+#include "mailer/dkim.hpp"
 #include "mailer/header_block.hpp"
 #include "encoding/utf8.hpp"
 #include "mailer/snapshot.hpp"
@@ -130,6 +132,8 @@ void Message::send() {
     CheckLineBreaks(m);
 
     const Submission submission = ResolveSubmission(m);
+    const std::optional<DkimSigner> signer = ResolveDkimSigner(m);
+    const MimeBoundaries boundaries = NewMimeBoundaries();
 
     Trace trace;
     Session session(m.timeOut, trace);
@@ -137,6 +141,15 @@ void Message::send() {
     bool accepted = false;
     try {
         trace.Open(m.traceFile);
+        // The body is hashed and the message signed before the connection
+        // is opened, so that the server never waits for a large file.
+        std::optional<FirstPass> first;
+        std::string signature;
+        if (signer) {
+            trace.Write("+ Signing the message for " + signer->domain);
+            first = RunFirstPass(m, boundaries, true);
+            signature = SignatureLine(*signer, m, *first);
+        }
         trace.Write("+ Connecting to server " + m.server + " at port " + std::to_string(m.port));
         session.Open(m.server, m.port);
         const TlsSettings tls{m.server, submission.caFile, submission.verifyCertificate, m.timeOut};
@@ -149,7 +162,14 @@ void Message::send() {
             session.Hello(kHeloDomain);
         // RFC 6531 3.4: an address that is not ASCII needs the server's word.
         if (utf8Envelope && !session.Server().Offers("SMTPUTF8")) raise(Err::NoSmtpUtf8);
-        session.MailFrom(m.fromAddress, utf8Envelope);
+        // RFC 1870: the size goes with MAIL FROM, so that a server refuses
+        // a message too large for it before any of it is sent.
+        std::optional<std::uint64_t> size;
+        if (session.Server().Offers("SIZE")) {
+            if (!first) first = RunFirstPass(m, boundaries, false);
+            size = first->octets + signature.size();
+        }
+        session.MailFrom(m.fromAddress, utf8Envelope, size);
         trace.Write("+ Sending recipient addresses ");
         for (const auto* list : {&m.recipients, &m.ccs, &m.bccs})
             for (const auto& r : *list) session.RcptTo(r.address);
@@ -157,7 +177,11 @@ void Message::send() {
         session.Data();
 
         DataStream data(session);
-        WriteMessageContent(m, data, [&trace](std::string_view line) { trace.Write(line); });
+        const auto step = [&trace](std::string_view line) { trace.Write(line); };
+        if (first)
+            RunSecondPass(m, data, *first, signature, boundaries, step);
+        else
+            WriteMessageContent(m, data, ContentPass{boundaries, step, {}, {}});
         data.End();
         accepted = true;
         session.Quit();

@@ -15,10 +15,21 @@ namespace quillpost {
 // at most seven significant digits, the decimal point written as "_".
 std::string BoundaryClockText(float secondsSinceMidnight);
 
+// The two boundaries of one send, made from the local clock, the
+// alternative one first.
+struct MimeBoundaries {
+    std::string alt;
+    std::string mix;
+};
+MimeBoundaries NewMimeBoundaries();
+
 class MimeWriter {
 public:
-    // Makes the boundaries from the local clock, the alternative one first.
+    // Makes the boundaries from the local clock.
     explicit MimeWriter(DataSink& out);
+    // Uses boundaries made before, so that the same content can be written
+    // twice (once to be counted and signed, once onto the wire).
+    MimeWriter(DataSink& out, const MimeBoundaries& boundaries);
 
     // Both boundaries begin with two hyphens of their own, so every
     // delimiter line begins with four.

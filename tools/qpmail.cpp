@@ -4,6 +4,7 @@
 #include "progress.hpp"
 #include "qpmail_options.hpp"
 
+#include "mailer/dkim.hpp"
 #include "transport/tls.hpp"
 
 #include <quillpost/error.hpp>
@@ -59,6 +60,13 @@ int Run(const std::vector<std::string>& args) {
     }
     if (options->help) return Show(qpmail::UsageText(), qpmail::kExitAccepted);
     if (options->version) return Show(qpmail::VersionText(TlsLibraryVersion()), qpmail::kExitAccepted);
+    if (options->dkimRecordKey) {
+        try {
+            return Show(DkimRecord(LoadDkimKey(*options->dkimRecordKey)) + "\n", qpmail::kExitAccepted);
+        } catch (...) {
+            return Fail(ErrorFromCurrentException());
+        }
+    }
 
     Message& message = *options->message;
     try {

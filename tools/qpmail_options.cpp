@@ -39,6 +39,8 @@ struct CommandLine {
     std::optional<std::string> user, passwordFile, tokenFile, caFile;
     bool insecure = false;
     bool allowPlainTextAuth = false;
+    std::optional<std::string> dkimDomain, dkimSelector, dkimKey;
+    bool printDkimRecord = false;
     bool help = false;
     bool version = false;
     bool dryRun = false;
@@ -168,6 +170,16 @@ constexpr std::array kOptions{
            [](CommandLine& c, std::string_view) { c.help = true; }},
     Option{"--version", "", false, "show the version and the TLS library, and exit",
            [](CommandLine& c, std::string_view) { c.version = true; }},
+    // DKIM signing
+    Option{"--dkim-domain", "DOMAIN", false, "sign for DOMAIN (d=; default the sender's domain)",
+           [](CommandLine& c, std::string_view v) { c.dkimDomain = std::string(v); }},
+    Option{"--dkim-selector", "SELECTOR", false, "the key's selector (s=): its record is published at\n"
+                                                  "SELECTOR._domainkey.DOMAIN",
+           [](CommandLine& c, std::string_view v) { c.dkimSelector = std::string(v); }},
+    Option{"--dkim-key", "FILE", false, "sign with the private key in FILE (PEM, RSA or Ed25519)",
+           [](CommandLine& c, std::string_view v) { c.dkimKey = std::string(v); }},
+    Option{"--dkim-print-record", "", false, "print the DNS TXT record of the key of --dkim-key and exit",
+           [](CommandLine& c, std::string_view) { c.printDkimRecord = true; }},
 };
 
 constexpr std::array kGroups{
@@ -175,6 +187,7 @@ constexpr std::array kGroups{
     OptionGroup{"Content", 6, 9},
     OptionGroup{"Server and security", 15, 10},
     OptionGroup{"Diagnostics", 25, 5},
+    OptionGroup{"DKIM signing", 30, 4},
 };
 static_assert(kGroups.back().first + kGroups.back().count == kOptions.size(), "every option in one group");
 
@@ -215,6 +228,10 @@ CommandLine ReadCommandLine(const std::vector<std::string>& args) {
     if (line.textFile == "-" && line.htmlFile == "-")
         throw UsageError("standard input can be read for --text or for --html, not for both");
     if (line.help || line.version) return line;
+    if (line.printDkimRecord) {
+        if (!line.dkimKey) throw UsageError("--dkim-print-record needs --dkim-key FILE");
+        return line;
+    }
     // Refused here, before any file is read or anything is connected to: a
     // server would only refuse it after the envelope.
     if (!line.from) throw UsageError("no sender: give --from ADDRESS");
@@ -316,6 +333,9 @@ std::shared_ptr<Message> BuildMessage(const CommandLine& line, std::istream& sta
     if (line.caFile) message->CAFile(*line.caFile);
     if (line.insecure) message->VerifyCertificate(false);
     if (line.allowPlainTextAuth) message->AllowPlainTextAuth(true);
+    if (line.dkimDomain) message->DkimDomain(*line.dkimDomain);
+    if (line.dkimSelector) message->DkimSelector(*line.dkimSelector);
+    if (line.dkimKey) message->DkimKeyFile(*line.dkimKey);
     return message;
 }
 
@@ -365,6 +385,10 @@ Options ParseArguments(const std::vector<std::string>& args, std::istream& stand
     options.version = line.version && !line.help;
     options.dryRun = line.dryRun;
     options.quiet = line.quiet;
+    if (line.printDkimRecord && !line.help && !line.version) {
+        options.dkimRecordKey = *line.dkimKey;
+        return options;
+    }
     if (!line.help && !line.version) options.message = BuildMessage(line, standardInput);
     return options;
 }

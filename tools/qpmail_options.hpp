@@ -36,6 +36,9 @@ struct Options {
     bool version = false;  // --version
     bool dryRun = false;   // write the data section to standard output, send nothing
     bool quiet = false;    // no progress line
+    // --dkim-print-record: the key file whose DNS record to print; the
+    // message is then null.
+    std::optional<std::string> dkimRecordKey;
 };
 
 // Parses the arguments that follow the program name. `standardInput` is read

@@ -1,0 +1,184 @@
+#include "mailer/content_passes.hpp"
+
+#include <quillpost/detail/errors.hpp>
+#include <quillpost/host_events.hpp>
+
+#include <algorithm>
+#include <chrono>
+
+namespace quillpost {
+
+namespace {
+
+// The file layer's errors (see platform/file.hpp): an attachment that could
+// be read in full on the first pass and fails now has changed.
+bool IsFileError(std::int32_t number) {
+    for (const Err e : {Err::FileNotFound, Err::DeviceIOError, Err::PermissionDenied, Err::PathFileAccessError,
+                        Err::PathNotFound})
+        if (error_info(e).number == number) return true;
+    return false;
+}
+
+class CountingSink final : public DataSink {
+public:
+    CountingSink(FirstPass& result, bool hashBody) : result_(result), tracker_(hashBody) {}
+    void Write(std::string_view piece) override {
+        const std::string_view header = tracker_.Follow(piece);
+        if (!header.empty()) result_.headerPieces.emplace_back(header);
+    }
+    SectionTracker& Tracker() { return tracker_; }
+
+private:
+    FirstPass& result_;
+    SectionTracker tracker_;
+};
+
+// The second pass: the header pieces replaced by the first pass's, the
+// signature before them, and every attachment part checked.
+class ReplaySink final : public DataSink {
+public:
+    ReplaySink(DataSink& wire, const FirstPass& first, std::string_view signatureLine)
+        : wire_(wire), first_(first), signature_(signatureLine), tracker_(first.bodyHash.has_value()) {}
+
+    void Write(std::string_view piece) override {
+        if (!tracker_.InHeader()) {
+            tracker_.Follow(piece);
+            wire_.Write(piece);
+            return;
+        }
+        const std::string_view header = tracker_.Follow(piece);
+        if (!signature_.empty()) {
+            wire_.Write(signature_);
+            signature_ = {};
+        }
+        if (!header.empty()) {
+            if (next_ >= first_.headerPieces.size()) raise(Err::InternalError, "the header section grew");
+            wire_.Write(first_.headerPieces[next_++]);
+        }
+        if (header.size() < piece.size()) {
+            if (next_ != first_.headerPieces.size()) raise(Err::InternalError, "the header section shrank");
+            wire_.Write(piece.substr(header.size()));
+        }
+    }
+
+    void AttachmentEnds(const std::string& path) {
+        const std::size_t index = ended_++;
+        if (index >= first_.attachmentEnds.size() || !(tracker_.Here() == first_.attachmentEnds[index]))
+            raise(Err::AttachmentChanged, path);
+    }
+
+    void Finish() {
+        // The data section's final empty line comes from the end of the data.
+        tracker_.Follow("\r\n");
+        if (next_ != first_.headerPieces.size()) raise(Err::InternalError, "the header section shrank");
+        if (tracker_.Octets() != first_.octets) raise(Err::InternalError, "the content changed its size");
+        if (first_.bodyHash && tracker_.BodyHash() != *first_.bodyHash)
+            raise(Err::InternalError, "the body changed");
+    }
+
+private:
+    DataSink& wire_;
+    const FirstPass& first_;
+    std::string_view signature_;
+    SectionTracker tracker_;
+    std::size_t next_ = 0;
+    std::size_t ended_ = 0;
+};
+
+}  // namespace
+
+SectionTracker::SectionTracker(bool hashBody) {
+    if (!hashBody) return;
+    hash_ = std::make_unique<Sha256>();
+    body_ = std::make_unique<RelaxedBody>(*hash_);
+}
+
+SectionTracker::~SectionTracker() = default;
+
+std::string_view SectionTracker::Follow(std::string_view piece) {
+    octets_ += piece.size();
+    std::string_view header;
+    std::string_view body = piece;
+    if (inHeader_) {
+        std::size_t end = std::string_view::npos;  // where the empty line begins
+        if (atLineStart_ && piece.starts_with("\r\n"))
+            end = 0;
+        else if (const auto at = piece.find("\r\n\r\n"); at != std::string_view::npos)
+            end = at + 2;
+        if (end == std::string_view::npos) {
+            header = piece;
+            body = {};
+        } else {
+            header = piece.substr(0, end);
+            body = piece.substr(end + 2);
+            inHeader_ = false;
+        }
+    }
+    if (!piece.empty()) atLineStart_ = piece.back() == '\n';
+    if (body_ && !body.empty()) body_->Write(body);
+    return header;
+}
+
+SectionTracker::Mark SectionTracker::Here() const {
+    Mark mark{octets_, std::nullopt};
+    if (hash_) mark.digest = hash_->Peek();
+    return mark;
+}
+
+Sha256Digest SectionTracker::BodyHash() {
+    body_->Finish();
+    return hash_->Peek();
+}
+
+std::string FirstPass::HeaderSection() const {
+    std::string section;
+    for (const auto& piece : headerPieces) section += piece;
+    return section;
+}
+
+FirstPass RunFirstPass(const Snapshot& m, const MimeBoundaries& boundaries, bool hashBody) {
+    // The progress of attachments counts what goes to the server: nothing
+    // of this pass.
+    struct QuietProgress {
+        AttachmentProgressHook saved = SetAttachmentProgressHook({});
+        ~QuietProgress() { SetAttachmentProgressHook(std::move(saved)); }
+    } quiet;
+    FirstPass result;
+    CountingSink sink(result, hashBody);
+    ContentPass pass{boundaries, {}, {}, [&](const std::string&) {
+                         result.attachmentEnds.push_back(sink.Tracker().Here());
+                     }};
+    WriteMessageContent(m, sink, pass);
+    // The end of the data adds an empty line before the lone period, and the
+    // server keeps it as part of the message.
+    sink.Write("\r\n");
+    result.octets = sink.Tracker().Octets();
+    if (hashBody) result.bodyHash = sink.Tracker().BodyHash();
+    return result;
+}
+
+std::string SignatureLine(const DkimSigner& signer, const Snapshot& m, const FirstPass& first) {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    return DkimSignatureLine(signer, SignedHeaderNames(m), first.HeaderSection(), first.bodyHash.value(),
+                             std::chrono::duration_cast<std::chrono::seconds>(now).count());
+}
+
+void RunSecondPass(const Snapshot& m, DataSink& wire, const FirstPass& first, std::string_view signatureLine,
+                   const MimeBoundaries& boundaries, const std::function<void(std::string_view)>& step) {
+    ReplaySink sink(wire, first, signatureLine);
+    const std::string* current = nullptr;
+    ContentPass pass{boundaries, step, [&](const std::string& path) { current = &path; },
+                     [&](const std::string& path) {
+                         current = nullptr;
+                         sink.AttachmentEnds(path);
+                     }};
+    try {
+        WriteMessageContent(m, sink, pass);
+    } catch (const Error& e) {
+        if (current != nullptr && IsFileError(e.number())) raise(Err::AttachmentChanged, *current);
+        throw;
+    }
+    sink.Finish();
+}
+
+}  // namespace quillpost
