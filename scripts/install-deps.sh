@@ -14,7 +14,7 @@ else
   packages=(
     cmake g++ make pkgconf libssl-dev openssl
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    python3 python3-aiosmtpd
+    python3 python3-aiosmtpd python3-dkim libmail-dkim-perl
     media-types tzdata
   )
 fi
