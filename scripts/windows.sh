@@ -10,7 +10,7 @@ source "$root/scripts/steps.sh"
 unset DISPLAY
 
 "$root/scripts/install-deps.sh" g++-mingw-w64-x86-64 mingw-w64-tools wine64 libwine-dev wine \
-  openssl python3-aiosmtpd tzdata
+  openssl python3-aiosmtpd python3-dkim tzdata
 cd "$root"
 qp_step "configuring the Windows build" cmake --preset windows
 qp_build_step "building the Windows DLLs" cmake --build --preset windows -j"$(nproc)"
