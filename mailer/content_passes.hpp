@@ -23,22 +23,24 @@
 namespace quillpost {
 
 // Follows the data section piece by piece: where the header section ends,
-// how many octets have gone by, and the relaxed body hash when asked for.
+// the body's octets and checksum, and its relaxed hash when asked for.
 class SectionTracker {
 public:
     explicit SectionTracker(bool hashBody);
     ~SectionTracker();
 
     // What of `piece` belongs to the header section; the rest (after the
-    // empty line that ends it) goes into the body hash.
+    // empty line that ends it) is the body, counted and hashed.
     std::string_view Follow(std::string_view piece);
     bool InHeader() const { return inHeader_; }
-    std::uint64_t Octets() const { return octets_; }
 
-    // Where the content stands: its octets so far and the body hash so far.
+    // Where the body stands: its octets so far and a checksum of them.
+    // The checksum only tells a changed file from the same one (it is no
+    // defence against anyone, who could change the file before the first
+    // pass as well), so a fast one does.
     struct Mark {
         std::uint64_t octets = 0;
-        std::optional<Sha256Digest> digest;
+        std::uint64_t checksum = 0;
         bool operator==(const Mark&) const = default;
     };
     Mark Here() const;
@@ -48,7 +50,8 @@ public:
 private:
     bool inHeader_ = true;
     bool atLineStart_ = true;
-    std::uint64_t octets_ = 0;
+    std::uint64_t bodyOctets_ = 0;
+    std::uint64_t checksum_ = 0;
     std::unique_ptr<Sha256> hash_;
     std::unique_ptr<RelaxedBody> body_;
 };
@@ -58,6 +61,7 @@ struct FirstPass {
     std::vector<std::string> headerPieces;  // as written, in order
     std::uint64_t octets = 0;               // the whole data section, its final empty line included
     std::vector<SectionTracker::Mark> attachmentEnds;
+    SectionTracker::Mark end;
     std::optional<Sha256Digest> bodyHash;   // when signing
 
     std::string HeaderSection() const;

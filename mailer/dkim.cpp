@@ -7,6 +7,7 @@
 #include "platform/registry.hpp"
 #include "smtp/sasl.hpp"
 
+#include <cstring>
 #include <span>
 
 namespace quillpost {
@@ -49,47 +50,56 @@ void RelaxedBody::Text(std::string_view text) {
     static constexpr std::string_view kBreaks = "\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n";
     while (heldLines_ > 0) {
         const std::uint64_t n = std::min<std::uint64_t>(heldLines_, kBreaks.size() / 2);
-        hash_.Update(kBreaks.substr(0, static_cast<std::size_t>(n * 2)));
+        Emit(kBreaks.substr(0, static_cast<std::size_t>(n * 2)));
         heldLines_ -= n;
     }
-    if (blank_) hash_.Update(" ");
+    if (blank_) Emit(" ");
     blank_ = false;
     lineHasText_ = true;
-    hash_.Update(text);
+    Emit(text);
 }
 
 void RelaxedBody::Write(std::string_view piece) {
-    std::size_t run = 0;  // start of the text not yet handed on
-    for (std::size_t i = 0; i < piece.size(); ++i) {
-        const char c = piece[i];
-        const bool special = IsBlank(c) || c == '\r' || (c == '\n' && carriageReturn_) || carriageReturn_;
-        if (!special) continue;
-        if (i > run) Text(piece.substr(run, i - run));
-        run = i + 1;
-        if (c == '\n' && carriageReturn_) {
-            // The end of a line: its trailing blanks are dropped.
-            carriageReturn_ = false;
-            blank_ = false;
-            if (lineHasText_)
-                hash_.Update("\r\n");
-            else
-                ++heldLines_;
-            lineHasText_ = false;
-            continue;
-        }
+    while (!piece.empty()) {
         if (carriageReturn_) {
-            // A carriage return without its line feed is text.
             carriageReturn_ = false;
-            Text("\r");
+            if (piece.front() == '\n') {
+                // The end of a line: its trailing blanks are dropped, and an
+                // empty line waits until text follows it.
+                piece.remove_prefix(1);
+                blank_ = false;
+                if (lineHasText_)
+                    Emit("\r\n");
+                else
+                    ++heldLines_;
+                lineHasText_ = false;
+                continue;
+            }
+            Text("\r");  // a carriage return without its line feed is text
         }
-        if (IsBlank(c))
-            blank_ = true;
-        else if (c == '\r')
+        // The text up to the next blank or carriage return goes as it is.
+        const char* start = piece.data();
+        std::size_t end = piece.size();
+        for (const char special : {'\r', ' ', '\t'})
+            if (const void* at = std::memchr(start, special, end)) end = static_cast<std::size_t>(static_cast<const char*>(at) - start);
+        if (end > 0) Text(piece.substr(0, end));
+        if (end == piece.size()) return;
+        if (piece[end] == '\r')
             carriageReturn_ = true;
         else
-            run = i;  // an ordinary character after a lone carriage return
+            blank_ = true;
+        piece.remove_prefix(end + 1);
     }
-    if (run < piece.size()) Text(piece.substr(run));
+}
+
+void RelaxedBody::Emit(std::string_view text) {
+    // The hash takes the canonical body in large blocks: a call per line
+    // would cost more than the hashing.
+    out_.append(text);
+    if (out_.size() >= kHashBlock) {
+        hash_.Update(out_);
+        out_.clear();
+    }
 }
 
 void RelaxedBody::Finish() {
@@ -97,10 +107,12 @@ void RelaxedBody::Finish() {
     carriageReturn_ = false;
     // RFC 6376 3.4.4: a body with text gets a final line break; the empty
     // lines at its end do not count.
-    if (lineHasText_) hash_.Update("\r\n");
+    if (lineHasText_) Emit("\r\n");
     lineHasText_ = false;
     heldLines_ = 0;
     blank_ = false;
+    hash_.Update(out_);
+    out_.clear();
 }
 
 std::string RelaxedHeader(std::string_view field) {

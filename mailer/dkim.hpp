@@ -24,12 +24,15 @@ class RelaxedBody {
 public:
     explicit RelaxedBody(Sha256& hash) : hash_(hash) {}
     void Write(std::string_view piece);
-    // Ends the body; nothing may follow.
+    // Ends the body and hands the rest to the hash; nothing may follow.
     void Finish();
 
 private:
     void Text(std::string_view text);
+    void Emit(std::string_view text);
+    static constexpr std::size_t kHashBlock = 64 * 1024;
     Sha256& hash_;
+    std::string out_;  // canonical text not yet hashed
     std::uint64_t heldLines_ = 0;  // empty lines not yet hashed
     bool blank_ = false;           // a run of blanks not yet hashed
     bool carriageReturn_ = false;  // a carriage return that may begin a line break

@@ -32,6 +32,19 @@ int NoPassphrase(char*, int, int, void*) { return -1; }
 // RFC 8301 3.2: RSA keys of fewer than 1024 bits must not be used.
 constexpr int kShortestRsaKey = 1024;
 
+// OpenSSL 3 takes about 1.5 ms to decode a PEM key, several times what a
+// small message costs to send. The thread keeps the key it decoded last,
+// known by the digest of its PEM text: the file is still read for every
+// message, so a key that is replaced is used at once.
+struct LastKey {
+    Sha256Digest pem{};
+    EVP_PKEY* key = nullptr;
+    ~LastKey() { EVP_PKEY_free(key); }
+};
+thread_local LastKey lastKey;
+
+Sha256Digest DigestOf(std::string_view text);
+
 }  // namespace
 
 struct Sha256::State {
@@ -60,6 +73,23 @@ Sha256Digest Sha256::Peek() const {
     return digest;
 }
 
+namespace {
+
+Sha256Digest DigestOf(std::string_view text) {
+    Sha256 hash;
+    hash.Update(text);
+    return hash.Peek();
+}
+
+void Remember(const Sha256Digest& pem, EVP_PKEY* key) {
+    if (key == lastKey.key || EVP_PKEY_up_ref(key) != 1) return;
+    EVP_PKEY_free(lastKey.key);
+    lastKey.key = key;
+    lastKey.pem = pem;
+}
+
+}  // namespace
+
 struct DkimKey::Impl {
     EVP_PKEY* key = nullptr;
     ~Impl() { EVP_PKEY_free(key); }
@@ -76,18 +106,24 @@ DkimKey DkimKey::FromPem(std::string_view pem, const std::string& file) {
                                                   &BIO_free);
     if (!bio) raise(Err::OutOfMemory);
     auto impl = std::make_unique<Impl>();
-    impl->key = PEM_read_bio_PrivateKey(bio.get(), nullptr, &NoPassphrase, nullptr);
-    if (impl->key == nullptr)
-        Unusable(file + " holds no unencrypted private key in PEM form");
+    const Sha256Digest digest = DigestOf(pem);
+    if (lastKey.key != nullptr && lastKey.pem == digest && EVP_PKEY_up_ref(lastKey.key) == 1) {
+        impl->key = lastKey.key;
+    } else {
+        impl->key = PEM_read_bio_PrivateKey(bio.get(), nullptr, &NoPassphrase, nullptr);
+        if (impl->key == nullptr) Unusable(file + " holds no unencrypted private key in PEM form");
+    }
     switch (EVP_PKEY_get_base_id(impl->key)) {
     case EVP_PKEY_RSA: {
         const int bits = EVP_PKEY_get_bits(impl->key);
         if (bits < kShortestRsaKey)
             Unusable("the RSA key in " + file + " has " + std::to_string(bits) + " bits; at least " +
                      std::to_string(kShortestRsaKey) + " are needed");
+        Remember(digest, impl->key);
         return DkimKey(std::move(impl), DkimAlgorithm::RsaSha256);
     }
     case EVP_PKEY_ED25519:
+        Remember(digest, impl->key);
         return DkimKey(std::move(impl), DkimAlgorithm::Ed25519Sha256);
     default:
         Unusable("the key in " + file + " is neither RSA nor Ed25519");
