@@ -6,7 +6,8 @@ messages signed with RSA and Ed25519 keys made by openssl for the run, and
 verifies what the server received with python3-dkim and with Perl's
 Mail::DKIM (dkim_verify.pl), each given the key's record instead of DNS.
 Every case also checks that SIZE= of MAIL FROM is the exact size of what the
-server received. Ends with "N passed, M failed"; exit status 0 only when
+server received. One message also goes through a private Postfix instance on
+loopback (Debian's postfix, run as root) that relays it to aiosmtpd. Ends with "N passed, M failed"; exit status 0 only when
 every case passed.
 
 Usage: /usr/bin/python3 e2e_dkim.py PATH/TO/qpmail
@@ -15,6 +16,8 @@ Usage: /usr/bin/python3 e2e_dkim.py PATH/TO/qpmail
 import email
 import email.policy
 import os
+import pwd
+import shutil
 import socket
 import subprocess
 import sys
@@ -114,7 +117,8 @@ def perl_verifies(data, record, folder):
 
 
 def verify(data, record, kind):
-    check(data.startswith(b"DKIM-Signature: v=1; a=" + (b"rsa" if kind == "rsa" else b"ed25519")), data[:80])
+    signature = b"DKIM-Signature: v=1; a=" + (b"rsa" if kind == "rsa" else b"ed25519")
+    check(data.startswith(signature) or b"\r\n" + signature in data.split(b"\r\n\r\n")[0], data[:80])
     check(python_verifies(data, record), "python3-dkim does not verify the signature")
     # Debian 12's Mail::DKIM (1.20230212) knows rsa-sha256 only.
     if kind == "rsa":
@@ -215,6 +219,105 @@ def case_size_refused_at_mail_from(run):
         check(small.handler.envelopes == [] and small.handler.mail_options == [], "nothing of the message arrived")
     finally:
         small.stop()
+
+
+MAIN_CF = """compatibility_level = 3.6
+queue_directory = {folder}/queue
+data_directory = {folder}/data
+mail_owner = postfix
+setgid_group = postdrop
+myhostname = relay.quillpost.test
+mydestination =
+inet_interfaces = 127.0.0.1
+inet_protocols = ipv4
+mynetworks = 127.0.0.0/8
+relayhost = [127.0.0.1]:{relay}
+smtpd_relay_restrictions = permit_mynetworks, reject
+maillog_file = /dev/stdout
+alias_maps =
+alias_database =
+local_recipient_maps =
+"""
+
+MASTER_CF = """127.0.0.1:{port} inet n - n - - smtpd
+cleanup unix n - n - 0 cleanup
+qmgr unix n - n 300 1 qmgr
+rewrite unix - - n - - trivial-rewrite
+bounce unix - - n - 0 bounce
+defer unix - - n - 0 bounce
+trace unix - - n - 0 bounce
+verify unix - - n - 1 verify
+flush unix n - n 1000? 0 flush
+proxymap unix - - n - - proxymap
+smtp unix - - n - - smtp
+relay unix - - n - - smtp
+showq unix n - n - - showq
+error unix - - n - - error
+retry unix - - n - - error
+discard unix - - n - - discard
+anvil unix - - n - 1 anvil
+scache unix - - n - 1 scache
+postlog unix-dgram n - n - 1 postlogd
+"""
+
+
+def case_signature_survives_transit_through_postfix(run):
+    """A private Postfix instance on loopback relays the signed message to
+    aiosmtpd; both verifiers pass on what arrives (with Postfix's Received
+    line and whatever else it changed)."""
+    check(os.geteuid() == 0 and os.access("/usr/sbin/postfix", os.X_OK), "needs root and Debian's postfix")
+    folder = tempfile.mkdtemp(prefix="qp-postfix-")
+    os.chmod(folder, 0o755)  # the postfix user reaches its queue through it
+    port = free_port()
+    try:
+        os.makedirs(os.path.join(folder, "etc"))
+        os.makedirs(os.path.join(folder, "data"))
+        os.makedirs(os.path.join(folder, "queue"))
+        os.chown(os.path.join(folder, "data"), pwd.getpwnam("postfix").pw_uid, -1)
+        with open(os.path.join(folder, "etc", "main.cf"), "w") as f:
+            f.write(MAIN_CF.format(folder=folder, relay=run.port))
+        with open(os.path.join(folder, "etc", "master.cf"), "w") as f:
+            f.write(MASTER_CF.format(port=port))
+        config = os.path.join(folder, "etc")
+        postfix = subprocess.Popen(["/usr/sbin/postfix", "-c", config, "start-fg"], stdout=subprocess.PIPE,
+                                   stderr=subprocess.STDOUT)
+        try:
+            deadline = time.monotonic() + 30
+            while time.monotonic() < deadline:
+                try:
+                    socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                    break
+                except OSError:
+                    time.sleep(0.2)
+            path, record = run.keys["rsa"]
+            run.collector.envelopes.clear()
+            result = subprocess.run([QPMAIL, "--server", "127.0.0.1", "--port", str(port), "--security", "may",
+                                     "--from", "Ann Lee <ann@example.com>", "--to", "bob@example.org",
+                                     "--subject", "Through Postfix", "--dkim-selector", "qp", "--dkim-key", path,
+                                     # A relay adds a Message-ID line to a message without one (after the
+                                     # signature, which then fails): the message brings its own.
+                                     "--header", f"Message-ID: <transit.{time.time_ns()}@example.com>",
+                                     "--text", run.file("t.txt", b"Relayed  \r\n.with a period\r\n\r\n"),
+                                     "--attach", run.file("r.bin", bytes(range(256)) * 100)],
+                                    capture_output=True, timeout=60)
+            if result.returncode != 0:
+                postfix.terminate()
+                raise AssertionError(f"{result.stderr!r}; postfix: {postfix.communicate(timeout=30)[0]!r}")
+            while time.monotonic() < deadline and not run.collector.envelopes:
+                time.sleep(0.2)
+            check(len(run.collector.envelopes) == 1, "nothing relayed within 30 s")
+            data = run.collector.envelopes[0].original_content
+            check(b"relay.quillpost.test" in data.split(b"\r\n\r\n")[0], "no Received line of the relay")
+            verify(data, record, "rsa")
+        finally:
+            subprocess.run(["/usr/sbin/postfix", "-c", config, "stop"], capture_output=True, timeout=60)
+            try:
+                postfix.wait(30)
+            except subprocess.TimeoutExpired:
+                postfix.kill()
+                postfix.wait()
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
 
 
 CASES = [v for k, v in sorted(globals().items()) if k.startswith("case_")]
