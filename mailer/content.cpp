@@ -6,12 +6,21 @@
 namespace quillpost {
 
 void WriteMessageContent(const Snapshot& m, DataSink& out, const std::function<void(std::string_view)>& step) {
-    MimeWriter mime(out);
+    ContentPass pass{NewMimeBoundaries(), step, {}, {}};
+    WriteMessageContent(m, out, pass);
+}
+
+void WriteMessageContent(const Snapshot& m, DataSink& out, const ContentPass& pass) {
+    MimeWriter mime(out, pass.boundaries);
     WriteHeaderBlock(m, out);
-    if (step) step("+ Sending message body");
+    if (pass.step) pass.step("+ Sending message body");
     mime.WriteBodies(m.textBody, m.htmlBody, !m.attachments.empty());
-    if (step) step("+ Sending attachments");
-    for (const auto& a : m.attachments) mime.WriteAttachment(a);
+    if (pass.step) pass.step("+ Sending attachments");
+    for (const auto& a : m.attachments) {
+        if (pass.attachmentBegins) pass.attachmentBegins(a);
+        mime.WriteAttachment(a);
+        if (pass.attachmentEnds) pass.attachmentEnds(a);
+    }
     mime.Close();
 }
 

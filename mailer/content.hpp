@@ -3,10 +3,12 @@
 // the data stream; a dry run writes it anywhere else.
 #pragma once
 
+#include "mailer/mime_writer.hpp"
 #include "mailer/snapshot.hpp"
 #include "smtp/data_stream.hpp"
 
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace quillpost {
@@ -16,5 +18,16 @@ namespace quillpost {
 // "+ Sending attachments"), so that send can trace them in their place.
 void WriteMessageContent(const Snapshot& message, DataSink& out,
                          const std::function<void(std::string_view)>& step = {});
+
+// What a writer of the same content twice needs: the boundaries made once,
+// and word of where each attachment part begins and ends.
+struct ContentPass {
+    MimeBoundaries boundaries;
+    std::function<void(std::string_view)> step;
+    std::function<void(const std::string& path)> attachmentBegins;
+    std::function<void(const std::string& path)> attachmentEnds;
+};
+
+void WriteMessageContent(const Snapshot& message, DataSink& out, const ContentPass& pass);
 
 }  // namespace quillpost

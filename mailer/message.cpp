@@ -3,6 +3,8 @@
 #include <quillpost/message.hpp>
 
 #include "mailer/content.hpp"
+#include "mailer/content_passes.hpp"
+#include "mailer/dkim.hpp"
 #include "mailer/header_block.hpp"
 #include "mailer/oauth.hpp"
 #include "encoding/utf8.hpp"
@@ -158,6 +160,8 @@ void Message::send() {
 
     const Submission submission = ResolveSubmission(m);
     CheckCredentials(submission);
+    const std::optional<DkimSigner> signer = ResolveDkimSigner(m);
+    const MimeBoundaries boundaries = NewMimeBoundaries();
 
     Trace trace;
     // A refresh token that the endpoint replaces goes back where it came from.
@@ -177,6 +181,19 @@ void Message::send() {
     bool accepted = false;
     try {
         trace.Open(m.traceFile);
+        // The body is hashed and the message signed before the connection
+        // is opened, so that the server never waits for a large file.
+        std::optional<FirstPass> first;
+        std::string signature;
+        if (signer) {
+            trace.Write("+ Signing the message for " + signer->domain);
+            if (preparedContent_) {
+                signature = PreparedSignatureLine(*signer, *preparedContent_);
+            } else {
+                first = RunFirstPass(m, boundaries, true);
+                signature = SignatureLine(*signer, m, *first);
+            }
+        }
         trace.Write("+ Connecting to server " + m.server + " at port " + std::to_string(m.port));
         session.Open(m.server, m.port);
         const TlsSettings tls{m.server, submission.caFile, submission.verifyCertificate, m.timeOut};
@@ -189,7 +206,18 @@ void Message::send() {
             session.Hello(kHeloDomain);
         // RFC 6531 3.4: an address that is not ASCII needs the server's word.
         if (utf8Envelope && !session.Server().Offers("SMTPUTF8")) raise(Err::NoSmtpUtf8);
-        session.MailFrom(m.fromAddress, utf8Envelope);
+        // RFC 1870: the size goes with MAIL FROM, so that a server refuses
+        // a message too large for it before any of it is sent.
+        std::optional<std::uint64_t> size;
+        if (session.Server().Offers("SIZE")) {
+            if (preparedContent_) {
+                size = PreparedOctets(*preparedContent_) + signature.size();
+            } else {
+                if (!first) first = RunFirstPass(m, boundaries, false);
+                size = first->octets + signature.size();
+            }
+        }
+        session.MailFrom(m.fromAddress, utf8Envelope, size);
         trace.Write("+ Sending recipient addresses ");
         for (const auto* list : {&m.recipients, &m.ccs, &m.bccs})
             for (const auto& r : *list) session.RcptTo(r.address);
@@ -197,20 +225,13 @@ void Message::send() {
         session.Data();
 
         DataStream data(session);
-        if (preparedContent_) {
-            // One piece per line, so that the trace shows each. The end of
-            // the data brings the last line break itself.
-            std::string_view content = *preparedContent_;
-            if (content.ends_with("\r\n")) content.remove_suffix(2);
-            for (std::size_t start = 0; start < content.size();) {
-                const std::size_t end = content.find('\n', start);
-                const std::size_t next = end == std::string_view::npos ? content.size() : end + 1;
-                data.Write(content.substr(start, next - start));
-                start = next;
-            }
-        } else {
-            WriteMessageContent(m, data, [&trace](std::string_view line) { trace.Write(line); });
-        }
+        const auto step = [&trace](std::string_view line) { trace.Write(line); };
+        if (preparedContent_)
+            WritePreparedContent(data, signature, *preparedContent_);
+        else if (first)
+            RunSecondPass(m, data, *first, signature, boundaries, step);
+        else
+            WriteMessageContent(m, data, ContentPass{boundaries, step, {}, {}});
         data.End();
         accepted = true;
         session.Quit();

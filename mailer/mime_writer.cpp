@@ -76,8 +76,17 @@ std::string BoundaryClockText(float seconds) {
     return out;
 }
 
-MimeWriter::MimeWriter(DataSink& out)
-    : out_(out), alt_(Boundary("--QP_AltBoundary_")), mix_(Boundary("--QP_MixBoundary_")) {}
+MimeBoundaries NewMimeBoundaries() {
+    MimeBoundaries b;
+    b.alt = Boundary("--QP_AltBoundary_");
+    b.mix = Boundary("--QP_MixBoundary_");
+    return b;
+}
+
+MimeWriter::MimeWriter(DataSink& out) : MimeWriter(out, NewMimeBoundaries()) {}
+
+MimeWriter::MimeWriter(DataSink& out, const MimeBoundaries& boundaries)
+    : out_(out), alt_(boundaries.alt), mix_(boundaries.mix) {}
 
 void MimeWriter::Header(std::string_view name, std::string_view value) { out_.Write(HeaderLine(name, value)); }
 

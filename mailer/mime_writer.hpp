@@ -21,10 +21,21 @@ std::string BoundaryClockText(float secondsSinceMidnight);
 // "Content-Transfer-Encoding" where the message has them.
 std::vector<std::string_view> MimeHeaderNames(std::string_view text, std::string_view html, bool attachmentsFollow);
 
+// The two boundaries of one send, made from the local clock, the
+// alternative one first.
+struct MimeBoundaries {
+    std::string alt;
+    std::string mix;
+};
+MimeBoundaries NewMimeBoundaries();
+
 class MimeWriter {
 public:
-    // Makes the boundaries from the local clock, the alternative one first.
+    // Makes the boundaries from the local clock.
     explicit MimeWriter(DataSink& out);
+    // Uses boundaries made before, so that the same content can be written
+    // twice (once to be counted and signed, once onto the wire).
+    MimeWriter(DataSink& out, const MimeBoundaries& boundaries);
 
     // Both boundaries begin with two hyphens of their own, so every
     // delimiter line begins with four.

@@ -47,6 +47,9 @@ Snapshot TakeSnapshot(Message& message) {
     s.caFile = message.CAFile();
     s.verifyCertificate = message.VerifyCertificate();
     s.allowPlainTextAuth = message.AllowPlainTextAuth();
+    s.dkimDomain = message.DkimDomain();
+    s.dkimSelector = message.DkimSelector();
+    s.dkimKeyFile = message.DkimKeyFile();
     return s;
 }
 

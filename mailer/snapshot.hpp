@@ -56,6 +56,10 @@ struct Snapshot {
     std::string caFile;
     std::optional<bool> verifyCertificate;
     std::optional<bool> allowPlainTextAuth;
+    // Signing settings as the caller set them.
+    std::string dkimDomain;
+    std::string dkimSelector;
+    std::string dkimKeyFile;
 };
 
 Snapshot TakeSnapshot(Message& message);

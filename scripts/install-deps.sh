@@ -9,12 +9,14 @@ source "$root/scripts/steps.sh"
 if [ $# -gt 0 ]; then
   packages=("$@")
 else
-  # No mail server: the demo and the tests bring their own (aiosmtpd); the
-  # benchmarks install what they need when they run.
+  # The demo and the tests bring their own SMTP server (aiosmtpd); Postfix
+  # is installed unconfigured, so no mail server starts, for a test that
+  # runs a private instance on loopback. The benchmarks install what they
+  # need when they run.
   packages=(
     cmake g++ make pkgconf libssl-dev openssl libcurl4-openssl-dev nlohmann-json3-dev libidn2-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    python3 python3-aiosmtpd
+    python3 python3-aiosmtpd python3-dkim libmail-dkim-perl postfix
     media-types tzdata
   )
 fi
@@ -29,6 +31,9 @@ fi
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
+if [[ " ${missing[*]} " == *" postfix "* ]]; then
+  echo "postfix postfix/main_mailer_type select No configuration" | $sudo debconf-set-selections
+fi
 qp_begin "installing ${missing[*]}"
 echo "== installing: ${missing[*]}" >>"$QUILLPOST_LOG"
 if $sudo apt-get update -q >>"$QUILLPOST_LOG" 2>&1 &&

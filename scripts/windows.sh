@@ -11,7 +11,7 @@ source "$root/scripts/steps.sh"
 unset DISPLAY
 
 "$root/scripts/install-deps.sh" g++-mingw-w64-x86-64 mingw-w64-tools wine64 libwine-dev wine \
-  openssl python3-aiosmtpd tzdata nlohmann-json3-dev
+  openssl python3-aiosmtpd python3-dkim tzdata nlohmann-json3-dev
 cd "$root"
 qp_step "configuring the Windows build" cmake --preset windows
 qp_build_step "building the Windows DLLs" cmake --build --preset windows -j"$(nproc)"

@@ -156,8 +156,11 @@ void Session::Hello(std::string_view domain) {
     server_.hello = WaitForResponse("250");
 }
 
-void Session::MailFrom(std::string_view address, bool smtpUtf8) {
-    EnvelopeCommand("MAIL FROM: <" + std::string(address) + (smtpUtf8 ? "> SMTPUTF8\r\n" : ">\r\n"));
+void Session::MailFrom(std::string_view address, bool smtpUtf8, std::optional<std::uint64_t> size) {
+    std::string line = "MAIL FROM: <" + std::string(address) + ">";
+    if (size) line += " SIZE=" + std::to_string(*size);
+    if (smtpUtf8) line += " SMTPUTF8";
+    EnvelopeCommand(line + "\r\n");
 }
 
 void Session::RcptTo(std::string_view address) { EnvelopeCommand("RCPT TO: <" + std::string(address) + ">\r\n"); }

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,8 +90,9 @@ public:
     // and data waits for all their replies in order, then its own. Only for
     // a server whose EHLO reply offers PIPELINING.
     void Pipeline() { pipelining_ = true; }
-    // MAIL FROM, 250; with `smtpUtf8` the SMTPUTF8 parameter (RFC 6531).
-    void MailFrom(std::string_view address, bool smtpUtf8 = false);
+    // MAIL FROM, 250; with `smtpUtf8` the SMTPUTF8 parameter (RFC 6531),
+    // with `size` the SIZE parameter (RFC 1870).
+    void MailFrom(std::string_view address, bool smtpUtf8 = false, std::optional<std::uint64_t> size = {});
     void RcptTo(std::string_view address);     // RCPT TO, 250
     void Data();                               // data, 354
     void EndOfData();                          // line break, ".", 250

@@ -1,6 +1,8 @@
 #include "dry_run.hpp"
 
 #include "mailer/content.hpp"
+#include "mailer/content_passes.hpp"
+#include "mailer/dkim.hpp"
 #include "mailer/header_block.hpp"
 #include "mailer/snapshot.hpp"
 #include "smtp/data_stream.hpp"
@@ -31,7 +33,15 @@ void WriteDataSection(Message& message, std::ostream& out) {
     CheckLineBreaks(snapshot);
     PrepareHeaders(snapshot);
     StreamSink sink(out);
-    WriteMessageContent(snapshot, sink);
+    const std::optional<DkimSigner> signer = ResolveDkimSigner(snapshot);
+    if (signer) {
+        // Signed as send signs it: the content counted and hashed first.
+        const MimeBoundaries boundaries = NewMimeBoundaries();
+        const FirstPass first = RunFirstPass(snapshot, boundaries, true);
+        RunSecondPass(snapshot, sink, first, SignatureLine(*signer, snapshot, first), boundaries, {});
+    } else {
+        WriteMessageContent(snapshot, sink);
+    }
     // The end of the data adds an empty line before the lone period, and the
     // server keeps it as part of the message.
     sink.Write("\r\n");

@@ -5,6 +5,7 @@
 #include "qpmail_options.hpp"
 #include "sendmail_mode.hpp"
 
+#include "mailer/dkim.hpp"
 #include "transport/tls.hpp"
 
 #include <quillpost/detail/errors.hpp>
@@ -77,6 +78,13 @@ int Run(const std::vector<std::string>& args) {
     }
     if (options->help) return Show(qpmail::UsageText(), qpmail::kExitAccepted);
     if (options->version) return Show(qpmail::VersionText(TlsLibraryVersion()), qpmail::kExitAccepted);
+    if (options->dkimRecordKey) {
+        try {
+            return Show(DkimRecord(LoadDkimKey(*options->dkimRecordKey)) + "\n", qpmail::kExitAccepted);
+        } catch (...) {
+            return Fail(ErrorFromCurrentException());
+        }
+    }
 
     // A password or token that others can read is no secret; the send goes
     // on, since refusing would break scripts that have always worked.

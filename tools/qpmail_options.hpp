@@ -42,6 +42,9 @@ struct Options {
     // --oauth-refresh-token-file and the token read from it.
     std::optional<std::string> refreshTokenFile;
     std::string refreshToken;
+    // --dkim-print-record: the key file whose DNS record to print; the
+    // message is then null.
+    std::optional<std::string> dkimRecordKey;
 };
 
 // Puts the message's refresh token into the --oauth-refresh-token-file when a

@@ -135,6 +135,18 @@ public:
     std::optional<bool> AllowPlainTextAuth() const noexcept { return allowPlainTextAuth_; }
     void AllowPlainTextAuth(bool value) noexcept { allowPlainTextAuth_ = value; }
 
+    // DKIM signing (RFC 6376): the signing domain (d=, default the sender's
+    // domain), the selector (s=) and a PEM file with the private key, RSA of
+    // 1024 bits or more or Ed25519. With none of them set, a message is
+    // signed when the registry key "Dkim\<sender's domain>" under the
+    // product's key holds the values "Selector" and "KeyFile".
+    const std::string& DkimDomain() const noexcept { return dkimDomain_; }
+    void DkimDomain(std::string value) { dkimDomain_ = std::move(value); }
+    const std::string& DkimSelector() const noexcept { return dkimSelector_; }
+    void DkimSelector(std::string value) { dkimSelector_ = std::move(value); }
+    const std::string& DkimKeyFile() const noexcept { return dkimKeyFile_; }
+    void DkimKeyFile(std::string value) { dkimKeyFile_ = std::move(value); }
+
     // The collections, created on first use and the same object ever after.
     std::shared_ptr<quillpost::Recipients> Recipients();
     std::shared_ptr<quillpost::Recipients> CCs();
@@ -197,6 +209,9 @@ private:
     std::string caFile_;
     std::optional<bool> verifyCertificate_;
     std::optional<bool> allowPlainTextAuth_;
+    std::string dkimDomain_;
+    std::string dkimSelector_;
+    std::string dkimKeyFile_;
 };
 
 }  // namespace quillpost

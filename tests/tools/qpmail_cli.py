@@ -134,6 +134,8 @@ def main():
         with open(os.path.join(folder, name), "w") as f:
             f.write(content)
         os.chmod(os.path.join(folder, name), mode)
+    subprocess.run(["openssl", "genpkey", "-algorithm", "ED25519", "-out", os.path.join(folder, "key.pem")],
+                   check=True, capture_output=True)
     def server(port=listener.port):
         return ["--server", "127.0.0.1", "--port", str(port), "--timeout", "10"]
 
@@ -188,6 +190,13 @@ def main():
          None, 0),
         ("no progress off a terminal", sendable() + ["--dry-run", "--attach", "big.bin"], False, 0, r"Date: ",
          None, 0),
+        ("DKIM record without a key", ["--dkim-print-record"], False, 2, None,
+         r"qpmail: --dkim-print-record needs --dkim-key FILE$", 0),
+        ("DKIM record", ["--dkim-print-record", "--dkim-key", "key.pem"], False, 0,
+         r"v=DKIM1; k=ed25519; p=[A-Za-z0-9+/]{43}=$", None, 0),
+        ("unusable DKIM key, before connecting", sendable() + ["--dkim-selector", "s", "--dkim-key", "chart.png"],
+         False, 1, None, r"qpmail: error 9988: DKIM key cannot be used: chart\.png holds no unencrypted private key",
+         0),
     ]
 
     failed = 0

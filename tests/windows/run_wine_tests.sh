@@ -154,6 +154,31 @@ subject_only_port=$(sed -n 4p "$work/port")
             --to b@example.com --user someone --password-file "$file") || status=$?
         echo "qpmail with $file: $status"
     done
+    # DKIM with the system's cryptography: the record of an RSA key as
+    # openssl writes the public key, a message signed because the registry
+    # names a key for the sender's domain (verified by python3-dkim), and an
+    # Ed25519 key refused.
+    qpmail="$(winpath "$build/tools/qpmail.exe")"
+    ssl_ genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$work/dkim.pem"
+    ssl_ genpkey -algorithm ED25519 -out "$work/ed25519.pem"
+    record=$(run "$qpmail" --dkim-print-record --dkim-key "$(winpath "$work/dkim.pem")" | tr -d '\r')
+    if [ "$record" = "v=DKIM1; k=rsa; p=$(openssl pkey -in "$work/dkim.pem" -pubout -outform DER | base64 -w0)" ]; then
+        echo "dkim record: as openssl writes it"
+    else
+        echo "dkim record: $record"
+    fi
+    dkim='HKLM\SOFTWARE\Brackenfold\Quillpost\Dkim\example.com'
+    run reg add "$dkim" /v Selector /d wine /f >/dev/null
+    run reg add "$dkim" /v KeyFile /d "$(winpath "$work/dkim.pem")" /f >/dev/null
+    printf 'Signed under Wine.\r\n' >"$work/body.txt"
+    # Standard output is in text mode: each line break gains a carriage return.
+    run "$qpmail" --dry-run --from ann@example.com --to bob@example.org --text "$(winpath "$work/body.txt")" |
+        sed 's/\r\r$/\r/' >"$work/signed.eml"
+    run reg delete "$dkim" /f >/dev/null
+    /usr/bin/python3 -c 'import dkim, sys
+print("dkim signature:", "pass" if dkim.verify(open(sys.argv[1], "rb").read(),
+      dnsfunc=lambda name, timeout=5: sys.argv[2].encode()) else "fail")' "$work/signed.eml" "$record"
+    run "$qpmail" --dkim-print-record --dkim-key "$(winpath "$work/ed25519.pem")" 2>&1 | sed 's/ in .*: / in KEY: /'
     exec 9>&-
     wait "$server_pid" 2>/dev/null || true
     server_pid=
