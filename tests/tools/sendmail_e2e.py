@@ -17,6 +17,7 @@ import subprocess
 import sys
 import tempfile
 
+import dkim
 from aiosmtpd.controller import Controller
 
 SIZE_LIMIT = 4000
@@ -160,6 +161,39 @@ def main():
             else:
                 passed += 1
                 print("ok   %s" % name)
+        # A key named in the registry for the sender's domain signs the message
+        # as it was handed over; SIZE (in the EHLO session that "may" asks
+        # for) counts the signature line too.
+        key = os.path.join(folder, "dkim.pem")
+        subprocess.run(["openssl", "genpkey", "-algorithm", "ED25519", "-out", key], check=True, capture_output=True)
+        record = subprocess.run([qpmail, "--dkim-print-record", "--dkim-key", key], check=True, capture_output=True,
+                                text=True).stdout.strip()
+        signing = os.path.join(folder, "signing.reg")
+        with open(signing, "w") as f:
+            f.write(registry_text(port) + "\"Security\"=\"may\"\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brackenfold\\Quillpost\\Dkim\\example.com]"
+                    "\r\n\"Selector\"=\"cron\"\r\n\"KeyFile\"=\"%s\"\r\n" % key)
+        before = len(collector.envelopes)
+        result = run(["-f", "ann@example.com", "bob@example.com"],
+                     b"To: bob@example.com\nSubject: signed  report\n\nAll  well. \n\n\n", reg=signing)
+        new = collector.envelopes[before:]
+        problems = []
+        if result.returncode != 0 or len(new) != 1:
+            problems.append("exit status %d, %d messages kept, stderr %r" % (result.returncode, len(new), result.stderr))
+        else:
+            content = new[0].original_content
+            size = [o for o in new[0].mail_options if o.upper().startswith("SIZE=")]
+            if not content.startswith(b"DKIM-Signature: ") or b"d=example.com" not in content:
+                problems.append("no signature for example.com: %r" % content[:200])
+            if not dkim.verify(content, dnsfunc=lambda name, timeout=5: record.encode()):
+                problems.append("the signature does not verify: %r" % content)
+            if size != ["SIZE=%d" % len(content)]:
+                problems.append("MAIL FROM said %r for %d octets" % (size, len(content)))
+        if problems:
+            failed += 1
+            print("FAIL signed by the registry's key: %s" % "; ".join(problems))
+        else:
+            passed += 1
+            print("ok   signed by the registry's key")
     controller.stop()
     print("%d passed, %d failed" % (passed, failed))
     return 1 if failed else 0
