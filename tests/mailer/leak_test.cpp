@@ -22,6 +22,21 @@ using namespace quillpost::test;
 
 namespace {
 
+// AddressSanitizer holds freed blocks back from reuse (its quarantine) and
+// finds leaks itself when the program ends, so under it resident memory grows
+// with every allocation and says nothing about leaks.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kResidentMemoryTells = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kResidentMemoryTells = false;
+#else
+constexpr bool kResidentMemoryTells = true;
+#endif
+#else
+constexpr bool kResidentMemoryTells = true;
+#endif
+
 std::size_t Entries(const char* folder) {
     std::size_t count = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
@@ -144,7 +159,7 @@ TEST(LeakTest, TenThousandFailedSendsLeaveDescriptorsThreadsAndMemoryAsTheyWere)
     // 4 MiB over 10,000 sends: a leak of 420 bytes a send or more shows,
     // while what the allocator keeps in its per-thread arenas (one for each
     // server) and the servers' record of failed sends stay within it.
-    EXPECT_LT(after.residentKiB, before.residentKiB + 4 * 1024);
+    if (kResidentMemoryTells) EXPECT_LT(after.residentKiB, before.residentKiB + 4 * 1024);
 }
 
 }  // namespace
