@@ -11,7 +11,7 @@ export QUILLPOST_LOG="$build/test.log"
 : >"$QUILLPOST_LOG"
 source "$root/scripts/steps.sh"
 
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" --tests
 QUILLPOST_BUILD_DIR="$build" "$root/scripts/build.sh"
 
 qp_begin "testing"

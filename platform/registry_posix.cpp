@@ -7,7 +7,7 @@
 #include "platform/file.hpp"
 #include "platform/media_types.hpp"
 #include "platform/registry_file.hpp"
-#include "server/registry_store.hpp"
+#include "platform/registry_store.hpp"
 
 #include <utility>
 
@@ -61,8 +61,8 @@ bool WriteRegistryString(RegistryRoot root, std::string_view subKey, std::string
                          std::string_view value, std::string& reason) {
     const std::string key = std::string(RootName(root)) + "\\" + std::string(subKey);
     bool found = true;
-    const bool written = server::EditRegistry(
-        [&](server::RegText& file) { found = server::SetString(file, key, valueName, value); }, reason);
+    const bool written = EditRegistry(
+        [&](RegText& file) { found = SetString(file, key, valueName, value); }, reason);
     if (written && !found) reason = "no key " + key;
     return written && found;
 }

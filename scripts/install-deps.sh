@@ -6,19 +6,23 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 source "$root/scripts/steps.sh"
-if [ $# -gt 0 ]; then
+if [ $# -gt 0 ] && [ "$1" != "--tests" ]; then
   packages=("$@")
 else
-  # The demo and the tests bring their own SMTP server (aiosmtpd); Postfix
-  # is installed unconfigured, so no mail server starts, for a test that
-  # runs a private instance on loopback. The benchmarks install what they
-  # need when they run.
+  # What building and the demo need; the demo brings its own SMTP server
+  # (aiosmtpd). With --tests, also what only the tests need: the DKIM
+  # verifiers, and Postfix, installed unconfigured so that no mail server
+  # starts, for a test that runs a private instance on loopback. The
+  # benchmarks install what they need when they run.
   packages=(
     cmake g++ make pkgconf libssl-dev openssl libcurl4-openssl-dev nlohmann-json3-dev libidn2-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    python3 python3-aiosmtpd python3-dkim libmail-dkim-perl postfix
+    python3 python3-aiosmtpd
     media-types tzdata
   )
+  if [ "${1:-}" = "--tests" ]; then
+    packages+=(python3-dkim libmail-dkim-perl postfix)
+  fi
 fi
 missing=()
 for p in "${packages[@]}"; do

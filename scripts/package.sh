@@ -11,7 +11,8 @@ build="${QUILLPOST_BUILD_DIR:-$root/build}"
 mkdir -p "$build"
 export QUILLPOST_LOG="${QUILLPOST_LOG:-$build/package.log}"
 source "$root/scripts/steps.sh"
-"$root/scripts/install-deps.sh" dpkg-dev binutils cmake g++ make pkgconf libssl-dev python3
+"$root/scripts/install-deps.sh" dpkg-dev binutils cmake g++ make pkgconf libssl-dev python3 \
+  libcurl4-openssl-dev nlohmann-json3-dev libidn2-dev
 
 tree="$build/package"
 stage="$build/package-root"

@@ -2,7 +2,7 @@
 
 #include "server/guid_text.hpp"
 #include "server/members.hpp"
-#include "server/registry_store.hpp"
+#include "platform/registry_store.hpp"
 
 namespace quillpost::server {
 

@@ -3,7 +3,7 @@
 // loaded once and asked for the class factory.
 #include "server/automation.hpp"
 #include "server/guid_text.hpp"
-#include "server/registry_store.hpp"
+#include "platform/registry_store.hpp"
 #include "server/runtime/library.hpp"
 #include "server/text16.hpp"
 

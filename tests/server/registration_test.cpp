@@ -5,7 +5,7 @@
 #include "server/guid_text.hpp"
 #include "server/members.hpp"
 #include "server/registration.hpp"
-#include "server/registry_store.hpp"
+#include "platform/registry_store.hpp"
 #include "platform/registry.hpp"
 
 #include <quillpost/variant.hpp>

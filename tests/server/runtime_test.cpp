@@ -2,7 +2,7 @@
 // identifier text, the registry text that activation and registration read.
 #include "server/automation.hpp"
 #include "server/guid_text.hpp"
-#include "server/registry_text.hpp"
+#include "platform/registry_text.hpp"
 
 #include <gtest/gtest.h>
 

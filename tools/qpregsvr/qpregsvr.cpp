@@ -4,7 +4,7 @@
 // /etc/quillpost/registry.reg), whose folder is made when it is missing.
 #include "folder.hpp"
 #include "server/automation.hpp"
-#include "server/registry_store.hpp"
+#include "platform/registry_store.hpp"
 #include "server/runtime/library.hpp"
 #include "server/text16.hpp"
 
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     }
     if (!library) return Usage();
     const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
-    const std::string registry = quillpost::server::RegistryPath();
+    const std::string registry = quillpost::RegistryPath();
     if (!unregister) {
         const std::size_t slash = registry.rfind('/');
         std::string why;

@@ -2,12 +2,12 @@
 // /etc/quillpost/registry.reg (as the component's own reader finds it).
 #pragma once
 
-#include "server/registry_text.hpp"
+#include "platform/registry_text.hpp"
 
 #include <functional>
 #include <string>
 
-namespace quillpost::server {
+namespace quillpost {
 
 std::string RegistryPath();
 
@@ -25,4 +25,4 @@ RegText ReadRegistry();
 // Returns false, with the reason, when the file could not be changed.
 bool EditRegistry(const std::function<void(RegText&)>& change, std::string& reason);
 
-}  // namespace quillpost::server
+}  // namespace quillpost

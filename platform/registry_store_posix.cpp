@@ -1,4 +1,4 @@
-#include "server/registry_store.hpp"
+#include "platform/registry_store.hpp"
 
 #include <cerrno>
 #include <cstdlib>
@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace quillpost::server {
+namespace quillpost {
 
 namespace {
 
@@ -158,4 +158,4 @@ bool EditRegistry(const std::function<void(RegText&)>& change, std::string& reas
     return ReplaceFile(path, WriteRegText(file), reason);
 }
 
-}  // namespace quillpost::server
+}  // namespace quillpost

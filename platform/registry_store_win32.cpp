@@ -5,7 +5,7 @@
 // sections; those the change takes away are
 // deleted with everything below them, and the sections it adds are created
 // with their string values.
-#include "server/registry_store.hpp"
+#include "platform/registry_store.hpp"
 
 #include <windows.h>
 
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace quillpost::server {
+namespace quillpost {
 
 namespace {
 
@@ -147,4 +147,4 @@ bool EditRegistry(const std::function<void(RegText&)>& change, std::string& reas
     return true;
 }
 
-}  // namespace quillpost::server
+}  // namespace quillpost

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace quillpost::server {
+namespace quillpost {
 
 struct RegSection {
     std::string key;                 // full path, lower case, root spelled out
@@ -52,4 +52,4 @@ bool SetString(RegText& file, std::string_view key, std::string_view name, std::
 void AddKey(RegText& file, std::string_view key,
             const std::vector<std::pair<std::string, std::string>>& values);
 
-}  // namespace quillpost::server
+}  // namespace quillpost

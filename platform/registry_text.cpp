@@ -1,8 +1,8 @@
-#include "server/registry_text.hpp"
+#include "platform/registry_text.hpp"
 
 #include <algorithm>
 
-namespace quillpost::server {
+namespace quillpost {
 
 namespace {
 
@@ -203,4 +203,4 @@ void AddKey(RegText& file, std::string_view key,
     file.sections.push_back(std::move(section));
 }
 
-}  // namespace quillpost::server
+}  // namespace quillpost
