@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+using namespace quillpost;
 using namespace quillpost::server;
 
 namespace {

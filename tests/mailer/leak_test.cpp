@@ -159,7 +159,9 @@ TEST(LeakTest, TenThousandFailedSendsLeaveDescriptorsThreadsAndMemoryAsTheyWere)
     // 4 MiB over 10,000 sends: a leak of 420 bytes a send or more shows,
     // while what the allocator keeps in its per-thread arenas (one for each
     // server) and the servers' record of failed sends stay within it.
-    if (kResidentMemoryTells) EXPECT_LT(after.residentKiB, before.residentKiB + 4 * 1024);
+    if (kResidentMemoryTells) {
+        EXPECT_LT(after.residentKiB, before.residentKiB + 4 * 1024);
+    }
 }
 
 }  // namespace

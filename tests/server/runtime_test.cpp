@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+using namespace quillpost;
 using namespace quillpost::server;
 
 namespace {
