@@ -196,7 +196,7 @@ void Message::send() {
         }
         trace.Write("+ Connecting to server " + m.server + " at port " + std::to_string(m.port));
         session.Open(m.server, m.port);
-        const TlsSettings tls{m.server, submission.caFile, submission.verifyCertificate, m.timeOut};
+        const TlsSettings tls{m.server, submission.caFile, submission.verifyCertificate, m.timeOut, m.port};
         if (submission.security == quillpost::Security::Tls) session.StartTlsAtOnce(tls);
         session.Greeting();
         const bool utf8Envelope = NeedsSmtpUtf8(m);
