@@ -63,5 +63,8 @@ struct Snapshot {
 };
 
 Snapshot TakeSnapshot(Message& message);
+// Only what reaches the server: Server, Port, TimeOut, TraceFile and the
+// submission settings.
+Snapshot TakeServerSettings(const Message& message);
 
 }  // namespace quillpost

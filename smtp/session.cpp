@@ -47,6 +47,8 @@ void Session::Close() noexcept {
     pipelining_ = false;
     pending_.clear();
     replies_.Clear();
+    mailReplyOwed_ = false;
+    mailAccepted_ = false;
     stream_.reset();
     secure_ = false;
 }
@@ -160,6 +162,8 @@ void Session::MailFrom(std::string_view address, bool smtpUtf8, std::optional<st
     std::string line = "MAIL FROM: <" + std::string(address) + ">";
     if (size) line += " SIZE=" + std::to_string(*size);
     if (smtpUtf8) line += " SMTPUTF8";
+    mailAccepted_ = false;
+    mailReplyOwed_ = true;
     EnvelopeCommand(line + "\r\n");
 }
 
@@ -183,12 +187,13 @@ void Session::ReadAwaited() {
         awaited_.erase(awaited_.begin());
         try {
             WaitForResponse(code);
-        } catch (const Error&) {
+        } catch (const Error& refusal) {
             // The first refusal ends the send. After a whole reply the
             // replies still owed are read (RFC 2920 3.1) so that quit may
-            // follow, unless one of them shows the server out of step.
+            // follow, unless one of them shows the server out of step. After
+            // 421 the server closes (RFC 5321 3.8): nothing more comes.
             try {
-                while (lastReplyWhole_ && !awaited_.empty()) {
+                while (refusal.number() != 9421 && lastReplyWhole_ && !awaited_.empty()) {
                     awaited_.erase(awaited_.begin());
                     const Reply owed = ReadReply();
                     if (owed.Is("354") || owed.Is("421")) break;
@@ -226,6 +231,21 @@ void Session::EndOfData() {
 void Session::Quit() {
     SendText("quit\r\n");
     Flush();
+}
+
+void Session::Reset() {
+    Command("RSET\r\n");
+    WaitForResponse("250");
+}
+
+bool Session::EndedWhileIdle() {
+    if (!stream_) return true;
+    stream_->Read(replies_.Buffer());
+    if (!replies_.Empty()) {
+        trace_.Write("< ", replies_.TakeAll().text);
+        return true;
+    }
+    return stream_->Ended();
 }
 
 void Session::QuitIfInStep() noexcept {
@@ -337,6 +357,7 @@ Reply Session::ReadReply() {
     for (;;) {
         std::optional<Reply> reply = replies_.TakeReply();
         if (reply) {
+            if (std::exchange(mailReplyOwed_, false)) mailAccepted_ = reply->Is("250");
             lastReplyWhole_ = HasReplyCode(reply->text);
             inStep_ = lastReplyWhole_ && awaited_.empty() && replies_.Empty() && !reply->Is("354") &&
                       !reply->Is("334") && !reply->Is("421");

@@ -233,6 +233,11 @@ public:
         if (!sealed_.empty() || BIO_ctrl_pending(out_) > 0) plain_->WaitWritable(seconds);
     }
 
+    // The server's close_notify ends the stream as its close does.
+    bool Ended() const override {
+        return plain_->Ended() || (SSL_get_shutdown(ssl_.get()) & SSL_RECEIVED_SHUTDOWN) != 0;
+    }
+
 private:
     static std::string Unbracketed(const std::string& host) {
         if (host.size() > 2 && host.front() == '[' && host.back() == ']') return host.substr(1, host.size() - 2);

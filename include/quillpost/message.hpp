@@ -174,6 +174,8 @@ public:
     Variant DefaultValue() override { return subject_; }
 
 private:
+    friend class Connection;
+
     std::string subject_ = "[no subject]";
     std::string server_ = "mail";
     std::string fromAddress_;
