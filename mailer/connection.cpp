@@ -11,16 +11,6 @@ namespace quillpost {
 
 namespace {
 
-// Whether the server has closed the connection; a transport that fails to
-// tell has as good as closed it.
-bool Ended(Session& session) noexcept {
-    try {
-        return session.EndedWhileIdle();
-    } catch (...) {
-        return true;
-    }
-}
-
 // A reply of the server that refused something (RFC 5321 4.2.1: 4yz, 5yz).
 bool IsRefusal(const Error& e) { return e.number() >= 9400 && e.number() <= 9599; }
 
@@ -152,8 +142,7 @@ void Connection::Send(Message& message) {
                 // 421 to MAIL FROM, or the close before its reply: nothing
                 // was accepted, so the message goes once more on a new
                 // connection.
-                if (reopened || session->MailAccepted() || !(e.number() == 9421 || (!IsRefusal(e) && Ended(*session))))
-                    throw;
+                if (reopened || !ClosedBeforeMailFrom(*session, e)) throw;
             }
             state.trace.Write("+ The server closed the connection; connecting again");
             state.Drop();

@@ -170,4 +170,16 @@ void Transact(Session& session, Outgoing& out, Trace& trace) {
     data.End();
 }
 
+bool ClosedBeforeMailFrom(Session& session, const Error& failure) noexcept {
+    if (session.MailAccepted()) return false;
+    if (failure.number() == 9421) return true;
+    // Any other reply refused something while the server listened.
+    if (failure.number() >= 9400 && failure.number() <= 9599) return false;
+    try {
+        return session.EndedWhileIdle();
+    } catch (...) {
+        return true;  // a transport that fails to tell has as good as closed
+    }
+}
+
 }  // namespace quillpost

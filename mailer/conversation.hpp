@@ -61,4 +61,9 @@ bool NeedsSmtpUtf8(const Snapshot& m);
 // Raises what refused or broke it.
 void Transact(Session& session, Outgoing& out, Trace& trace);
 
+// Whether `failure` of a transaction shows the server gone before it
+// accepted MAIL FROM (421, or the connection closed), so that the message
+// may go once more on a new connection without being sent twice.
+bool ClosedBeforeMailFrom(Session& session, const Error& failure) noexcept;
+
 }  // namespace quillpost

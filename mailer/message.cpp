@@ -2,6 +2,7 @@
 #include <quillpost/detail/errors.hpp>
 #include <quillpost/message.hpp>
 
+#include "mailer/connection_pool.hpp"
 #include "mailer/conversation.hpp"
 #include "platform/local_time.hpp"
 
@@ -34,6 +35,11 @@ void Message::TimeOut(float value) {
     // NaN compares false with everything: a wait would never end.
     if (std::isnan(value)) raise(Err::InvalidProcedureCall);
     timeOut_ = value;
+}
+
+void Message::KeepAlive(std::int32_t seconds) {
+    if (seconds < 0) raise(Err::InvalidProcedureCall);
+    keepAlive_ = seconds;
 }
 
 void Message::DateTime(double value) {
@@ -81,25 +87,57 @@ void Message::send() {
                               storeRefreshToken);
     };
     trace.Listen(traceListener_);
-    Session session(m.timeOut, trace);
+    const bool extended = submission->NeedsExtensions() || NeedsSmtpUtf8(m);
+    const PoolKey key = PoolKeyOf(m, *submission, extended);
+    std::unique_ptr<Session> session;
     std::optional<Error> failure;
     bool accepted = false;
     try {
         trace.Open(m.traceFile);
         Sign(out, trace);
-        SetUp(session, m, *submission, tokens, submission->NeedsExtensions() || NeedsSmtpUtf8(m), trace);
-        Transact(session, out, trace);
+        // A connection kept by an earlier send with the same settings; one
+        // the server has closed meanwhile is dropped.
+        if (submission->keepAlive > 0) session = ConnectionPool::Instance().Take(key);
+        if (session) {
+            session->Rebind(m.timeOut, trace);
+            trace.Write("+ Reusing the connection to server " + m.server + " at port " + std::to_string(m.port));
+            if (session->EndedWhileIdle()) {
+                trace.Write("+ The server has closed it");
+                session.reset();
+            }
+        }
+        const bool reused = session != nullptr;
+        if (!session) {
+            session = std::make_unique<Session>(m.timeOut, trace);
+            SetUp(*session, m, *submission, tokens, extended, trace);
+        }
+        try {
+            Transact(*session, out, trace);
+        } catch (const Error& e) {
+            // A kept connection the server closed just now: nothing was
+            // accepted, so the message goes once on a new connection.
+            if (!reused || !ClosedBeforeMailFrom(*session, e)) throw;
+            trace.Write("+ The server closed the connection; connecting again");
+            session->Close();
+            session = std::make_unique<Session>(m.timeOut, trace);
+            SetUp(*session, m, *submission, tokens, extended, trace);
+            Transact(*session, out, trace);
+        }
         accepted = true;
-        session.Quit();
+        if (submission->keepAlive > 0)
+            ConnectionPool::Instance().GiveBack(key, std::move(session), submission->keepAlive);
+        else
+            session->Quit();
     } catch (...) {
         failure = ErrorFromCurrentException();
         // RFC 5321 4.1.1.10: a refusal ends the conversation with quit
         // when the server is still listening for commands.
-        if (!accepted) session.QuitIfInStep();
+        if (!accepted && session) session->QuitIfInStep();
     }
 
     // The exit sequence: close, trace the failure, close the trace, raise.
-    session.Close();
+    // A failed send never gives its connection back.
+    if (session) session->Close();
     if (failure && accepted) {
         // The server has the message: a failure while saying goodbye is
         // recorded, not raised, so that no caller sends the message twice.

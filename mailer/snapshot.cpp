@@ -31,6 +31,7 @@ Snapshot TakeServerSettings(const Message& message) {
     s.caFile = message.CAFile();
     s.verifyCertificate = message.VerifyCertificate();
     s.allowPlainTextAuth = message.AllowPlainTextAuth();
+    s.keepAlive = message.KeepAlive();
     return s;
 }
 

@@ -34,7 +34,7 @@ bool HasReplyCode(std::string_view reply) {
 
 void SetConnectorForThisThread(Connector connector) { t_connector = std::move(connector); }
 
-Session::Session(float timeOut, Trace& trace) : timeOut_(timeOut), trace_(trace) {}
+Session::Session(float timeOut, Trace& trace) : timeOut_(timeOut), trace_(&trace) {}
 
 void Session::Open(const std::string& server, std::int16_t port) {
     Close();
@@ -101,7 +101,7 @@ void Session::StartTls(const TlsSettings& settings) {
     // RFC 3207 5: anything the server sent before the handshake was not
     // protected and is not believed.
     if (!replies_.Empty()) RaiseUnexpectedResponse(replies_.TakeAll().text);
-    trace_.Write("+ Starting TLS");
+    trace_->Write("+ Starting TLS");
     StartTlsAtOnce(settings);
     server_.extensions.clear();
     server_.hello = Reply();
@@ -242,7 +242,7 @@ bool Session::EndedWhileIdle() {
     if (!stream_) return true;
     stream_->Read(replies_.Buffer());
     if (!replies_.Empty()) {
-        trace_.Write("< ", replies_.TakeAll().text);
+        trace_->Write("< ", replies_.TakeAll().text);
         return true;
     }
     return stream_->Ended();
@@ -272,14 +272,14 @@ void Session::Command(std::string_view line, std::string_view shown) {
         SendText(line);
         return;
     }
-    trace_.Write("> ", shown);
+    trace_->Write("> ", shown);
     Take(line);
 }
 
 float Session::Elapsed(double start) const { return static_cast<float>(clock_->Seconds() - start); }
 
 void Session::SendText(std::string_view text) {
-    trace_.Write("> ", text);
+    trace_->Write("> ", text);
     Take(text);
 }
 
@@ -321,8 +321,8 @@ void Session::Deliver(std::string_view text) {
             start = clock_->Seconds();
             continue;
         }
-        trace_.Write("+ Waiting to send");
-        trace_.Flush();
+        trace_->Write("+ Waiting to send");
+        trace_->Flush();
         stream_->WaitWritable(1);
         if (Elapsed(start) > timeOut_) raise(Err::SendTimeout);
         ProcessPendingEvents();
@@ -330,11 +330,11 @@ void Session::Deliver(std::string_view text) {
 }
 
 void Session::ReadPass() {
-    trace_.Flush();
-    stream_->WaitReadable(1, trace_.IsOpen() ? &trace_ : nullptr);
-    trace_.Write("+ Finished waiting");
+    trace_->Flush();
+    stream_->WaitReadable(1, trace_->IsOpen() ? trace_ : nullptr);
+    trace_->Write("+ Finished waiting");
     const std::size_t got = stream_->Read(replies_.Buffer());
-    if (got > 0 && trace_.IsOpen()) trace_.Write("+ Received ", std::to_string(got) + " bytes");
+    if (got > 0 && trace_->IsOpen()) trace_->Write("+ Received ", std::to_string(got) + " bytes");
 }
 
 Reply Session::ReadReply() {
@@ -348,7 +348,7 @@ Reply Session::ReadReply() {
     while (replies_.Empty()) {
         if (Elapsed(start) > timeOut_) raise(Err::ResponseTimeout);
         ProcessPendingEvents();
-        trace_.Write("+ Waiting for data");
+        trace_->Write("+ Waiting for data");
         ReadPass();
     }
 
@@ -365,18 +365,18 @@ Reply Session::ReadReply() {
         if (!reply && replies_.Size() > kReplyLimit) {
             // A server that never ends its reply must not hold unbounded memory.
             const std::string shown = replies_.TakeAll().text.substr(0, kReplyShown);
-            trace_.Write("< ", shown);
+            trace_->Write("< ", shown);
             raise(Err::UnexpectedResponse, shown);
         }
         if (!reply && Elapsed(start) > timeOut_) {
             // RFC 5321 4.2.1: a reply ends with the line break of its last
             // line; a part of one is no answer, so it neither accepts nor
             // refuses anything. It is traced, and the wait has timed out.
-            trace_.Write("< ", replies_.TakeAll().text);
+            trace_->Write("< ", replies_.TakeAll().text);
             raise(Err::ResponseTimeout);
         }
         if (reply) {
-            trace_.Write("< ", reply->text);
+            trace_->Write("< ", reply->text);
             return std::move(*reply);
         }
         ProcessPendingEvents();
@@ -392,7 +392,7 @@ Reply Session::WaitForResponse(std::string_view expected) {
 
 void Session::RaiseUnexpectedResponse(std::string_view reply) {
     inStep_ = false;
-    trace_.Write("< ", reply);
+    trace_->Write("< ", reply);
     throw ServerReplyError(reply);
 }
 

@@ -46,6 +46,14 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
+    // Waits `timeOut` and traces into `trace` from here on: a kept
+    // connection serves one send after another, each with its own TimeOut
+    // and trace. `trace` must outlive the session or the next Rebind.
+    void Rebind(float timeOut, Trace& trace) {
+        timeOut_ = timeOut;
+        trace_ = &trace;
+    }
+
     // The clock for elapsed times; the steady clock unless changed. The
     // clock must outlive the session.
     void SetClock(const Clock& clock) { clock_ = &clock; }
@@ -151,7 +159,7 @@ private:
     void ReadPass();
 
     float timeOut_;
-    Trace& trace_;
+    Trace* trace_;
     const Clock* clock_ = &SteadyClock();
     std::unique_ptr<ByteStream> stream_;
     std::string pending_;  // text taken by SendText, not yet on the wire
