@@ -39,8 +39,9 @@ public:
     // TraceFile, Security, credentials ...) are not consulted. A refusal of
     // the message (4xx or 5xx to MAIL FROM, RCPT TO, data or the end of the
     // data) raises its error and leaves the connection open for the next
-    // message. A transport failure or time-out closes the connection and
-    // raises; so does a send on a closed connection (9976). A connection the
+    // message. A transport failure, a time-out or 421 (the server closing)
+    // closes the connection and raises; a send on a closed connection raises
+    // 9976. A connection the
     // server closed while it was idle (or ended with 421 before accepting MAIL
     // FROM) is opened again once: nothing of the message had been accepted.
     void Send(Message& message);
