@@ -9,10 +9,15 @@
 //                                  message, then after one with FILE attached
 //   bench_send recipients PORT N   one message to N recipients
 //   bench_send body PORT MIB       one message with a text body of MIB MiB
+//   bench_send connection PORT COUNT   COUNT small messages over one
+//                                  Connection (Security may, so pipelined)
+//   bench_send keep0 PORT COUNT    COUNT sends with Security may, KeepAlive 0
+//   bench_send keep5 PORT COUNT    the same with KeepAlive 5
 //
 // Each prints "name value" lines: seconds, or KiB for memory. With
 // QP_BENCH_DKIM_KEY naming a PEM key, every message is signed with it
 // (bench/bench_dkim.py).
+#include <quillpost/connection.hpp>
 #include <quillpost/quillpost.hpp>
 
 #include <chrono>
@@ -70,7 +75,8 @@ long PeakResidentKiB() {
 }
 
 int Usage() {
-    std::cerr << "usage: bench_send big PORT FILE | many PORT COUNT | memory PORT FILE | recipients PORT N | body PORT MIB\n";
+    std::cerr << "usage: bench_send big PORT FILE | many PORT COUNT | memory PORT FILE | recipients PORT N | body PORT MIB"
+                 " | connection PORT COUNT | keep0 PORT COUNT | keep5 PORT COUNT\n";
     return 2;
 }
 
@@ -120,6 +126,26 @@ int main(int argc, char** argv) {
             m->TextBody(std::move(body));
             const auto start = Clock::now();
             m->send();
+            std::printf("seconds %.6f\n", SecondsSince(start));
+        } else if (mode == "connection") {
+            const long count = std::atol(argv[3]);
+            auto settings = NewMessage(port);
+            settings->Security(Security::May);
+            const auto start = Clock::now();
+            Connection connection;
+            connection.Open(*settings);
+            for (long i = 0; i < count; ++i) connection.Send(*NewMessage(port));
+            connection.Close();
+            std::printf("seconds %.6f\n", SecondsSince(start));
+        } else if (mode == "keep0" || mode == "keep5") {
+            const long count = std::atol(argv[3]);
+            const auto start = Clock::now();
+            for (long i = 0; i < count; ++i) {
+                auto m = NewMessage(port);
+                m->Security(Security::May);
+                m->KeepAlive(mode == "keep5" ? 5 : 0);
+                m->send();
+            }
             std::printf("seconds %.6f\n", SecondsSince(start));
         } else {
             return Usage();

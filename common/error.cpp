@@ -35,6 +35,7 @@ constexpr std::array kErrors{
     ErrorInfo{Err::WrongArgumentCount, 450, "Wrong number of arguments or invalid property assignment"},
     ErrorInfo{Err::DuplicateKey, 457, "This key is already associated with an element of this collection"},
     ErrorInfo{Err::UnsupportedVarType, 458, "Variable uses an Automation type not supported"},
+    ErrorInfo{Err::ConnectionClosed, 9976, "The connection to the server is closed"},
     ErrorInfo{Err::BlankCredential, 9977, "Login credentials can not be blank: "},
     ErrorInfo{Err::OAuthTokenRequestFailed, 9978, "OAuth token request failed: "},
     ErrorInfo{Err::InvalidHeaderName, 9979, "Header name is not valid: "},

@@ -2,109 +2,17 @@
 #include <quillpost/detail/errors.hpp>
 #include <quillpost/message.hpp>
 
-#include "mailer/content.hpp"
-#include "mailer/content_passes.hpp"
-#include "mailer/dkim.hpp"
-#include "mailer/header_block.hpp"
-#include "mailer/oauth.hpp"
-#include "encoding/utf8.hpp"
-#include "mailer/snapshot.hpp"
-#include "mailer/submission.hpp"
+#include "mailer/connection_pool.hpp"
+#include "mailer/conversation.hpp"
 #include "platform/local_time.hpp"
-#include "smtp/data_stream.hpp"
-#include "smtp/session.hpp"
-#include "smtp/trace.hpp"
 
-#include <algorithm>
 #include <cmath>
-#include <functional>
 #include <optional>
 #include <utility>
 
 namespace quillpost {
 
 namespace {
-
-// The domain name sent with HELO: the same for every message.
-constexpr std::string_view kHeloDomain = "quillpost.localdomain";
-
-bool NeedsSmtpUtf8(const Snapshot& m) {
-    if (!IsAscii(m.fromAddress)) return true;
-    // A reply address goes into the header block only, but a header block
-    // with an address beyond ASCII needs SMTPUTF8 as much (RFC 6532 3.2).
-    for (const auto* list : {&m.recipients, &m.ccs, &m.bccs, &m.replyTos})
-        for (const auto& r : *list)
-            if (!IsAscii(r.address)) return true;
-    return false;
-}
-
-// The mechanism to log in with: XOAUTH2 when a token is set, else the best
-// the server offers of PLAIN, LOGIN and CRAM-MD5.
-std::optional<AuthMechanism> ChooseMechanism(const ServerInfo& server, const Submission& submission) {
-    const std::vector<std::string> offered = server.AuthMechanisms();
-    const auto offers = [&](std::string_view name) {
-        return std::find(offered.begin(), offered.end(), name) != offered.end();
-    };
-    if (!submission.oauthToken.empty() || submission.FetchesTokens()) {
-        if (offers("XOAUTH2")) return AuthMechanism::XOAuth2;
-        return std::nullopt;
-    }
-    if (offers("PLAIN")) return AuthMechanism::Plain;
-    if (offers("LOGIN")) return AuthMechanism::Login;
-    if (offers("CRAM-MD5")) return AuthMechanism::CramMd5;
-    return std::nullopt;
-}
-
-// Tokens of the endpoint for one send: asked for (or taken from those kept)
-// right before AUTH.
-using TokenSupply = std::function<AccessToken()>;
-
-// A kept token may have been revoked before it expired: when the server
-// refuses it (a 5xx reply), it is dropped and the login is tried once more,
-// on the same connection, with a new one.
-void LogInWithFetchedToken(Session& session, const Submission& submission, const TokenSupply& tokens, Trace& trace) {
-    const AccessToken token = tokens();
-    try {
-        session.Authenticate(AuthMechanism::XOAuth2, submission.userName, token.value);
-        return;
-    } catch (const Error& e) {
-        if (!token.cached || e.number() < 9500 || e.number() > 9599) throw;
-    }
-    trace.Write("+ The server refused the kept OAuth token");
-    DropAccessToken(submission.oauth, token.value);
-    session.Authenticate(AuthMechanism::XOAuth2, submission.userName, tokens().value);
-}
-
-// EHLO, STARTTLS when asked for, EHLO again, and the login: everything
-// between the greeting and MAIL FROM when any setting needs more than HELO.
-void Introduce(Session& session, const Submission& submission, const TlsSettings& tls, const TokenSupply& tokens,
-               Trace& trace) {
-    const bool tlsRequired = submission.security == quillpost::Security::StartTls;
-    const bool tlsWanted = tlsRequired || submission.security == quillpost::Security::May;
-    if (!session.ExtendedHello(kHeloDomain)) {
-        // A server from before EHLO: no STARTTLS, no login.
-        if (tlsRequired) raise(Err::NoStartTls);
-        if (submission.HasCredentials()) raise(Err::NoUsableAuthMechanism);
-        session.Hello(kHeloDomain);
-        return;
-    }
-    if (tlsWanted && !session.Secure()) {
-        if (session.Server().Offers("STARTTLS")) {
-            session.StartTls(tls);
-            session.ExtendedHello(kHeloDomain, false);
-        } else if (tlsRequired) {
-            raise(Err::NoStartTls);
-        }
-    }
-    if (session.Server().Offers("PIPELINING")) session.Pipeline();
-    if (!submission.HasCredentials()) return;
-    if (!session.Secure() && !submission.allowPlainTextAuth) raise(Err::PlainTextCredentials);
-    const std::optional<AuthMechanism> mechanism = ChooseMechanism(session.Server(), submission);
-    if (!mechanism) raise(Err::NoUsableAuthMechanism);
-    const bool token = *mechanism == AuthMechanism::XOAuth2;
-    if (token && submission.FetchesTokens()) return LogInWithFetchedToken(session, submission, tokens, trace);
-    session.Authenticate(*mechanism, submission.userName, token ? submission.oauthToken : submission.password);
-}
 
 template <class T>
 std::shared_ptr<T> CreateOnFirstUse(std::shared_ptr<T>& slot) {
@@ -127,6 +35,11 @@ void Message::TimeOut(float value) {
     // NaN compares false with everything: a wait would never end.
     if (std::isnan(value)) raise(Err::InvalidProcedureCall);
     timeOut_ = value;
+}
+
+void Message::KeepAlive(std::int32_t seconds) {
+    if (seconds < 0) raise(Err::InvalidProcedureCall);
+    keepAlive_ = seconds;
 }
 
 void Message::DateTime(double value) {
@@ -153,97 +66,78 @@ std::shared_ptr<Attachments> Message::Attachments() { return CreateOnFirstUse(at
 
 void Message::send() {
     // Refused before anything is opened or traced.
-    CheckSender(fromAddress_);
-    Snapshot m = TakeSnapshot(*this);
-    CheckLineBreaks(m);
-    PrepareHeaders(m);
-
-    const Submission submission = ResolveSubmission(m);
-    CheckCredentials(submission);
-    const std::optional<DkimSigner> signer = ResolveDkimSigner(m);
-    const MimeBoundaries boundaries = NewMimeBoundaries();
+    std::optional<Submission> submission;
+    Outgoing out = CheckOutgoing(*this, preparedContent_ ? &*preparedContent_ : nullptr, [&](const Snapshot& m) {
+        submission = ResolveSubmission(m);
+        CheckCredentials(*submission);
+    });
+    const Snapshot& m = out.m;
 
     Trace trace;
     // A refresh token that the endpoint replaces goes back where it came from.
     const RefreshTokenStore storeRefreshToken = [&](const std::string& refreshToken) {
         std::string reason;
-        if (!submission.refreshTokenFromRegistry)
+        if (!submission->refreshTokenFromRegistry)
             oauthRefreshToken_ = refreshToken;
         else if (!StoreRefreshToken(m.server, refreshToken, reason))
             trace.Write("+ The new OAuth refresh token could not be stored: " + reason);
     };
     const TokenSupply tokens = [&] {
-        return GetAccessToken(submission.oauth, HttpsSettings{submission.caFile, m.timeOut}, trace, storeRefreshToken);
+        return GetAccessToken(submission->oauth, HttpsSettings{submission->caFile, m.timeOut}, trace,
+                              storeRefreshToken);
     };
     trace.Listen(traceListener_);
-    Session session(m.timeOut, trace);
+    const bool extended = submission->NeedsExtensions() || NeedsSmtpUtf8(m);
+    const PoolKey key = PoolKeyOf(m, *submission, extended);
+    std::unique_ptr<Session> session;
     std::optional<Error> failure;
     bool accepted = false;
     try {
         trace.Open(m.traceFile);
-        // The body is hashed and the message signed before the connection
-        // is opened, so that the server never waits for a large file.
-        std::optional<FirstPass> first;
-        std::string signature;
-        if (signer) {
-            trace.Write("+ Signing the message for " + signer->domain);
-            if (preparedContent_) {
-                signature = PreparedSignatureLine(*signer, *preparedContent_);
-            } else {
-                first = RunFirstPass(m, boundaries, true);
-                signature = SignatureLine(*signer, m, *first);
+        Sign(out, trace);
+        // A connection kept by an earlier send with the same settings; one
+        // the server has closed meanwhile is dropped.
+        if (submission->keepAlive > 0) session = ConnectionPool::Instance().Take(key);
+        if (session) {
+            session->Rebind(m.timeOut, trace);
+            trace.Write("+ Reusing the connection to server " + m.server + " at port " + std::to_string(m.port));
+            if (session->EndedWhileIdle()) {
+                trace.Write("+ The server has closed it");
+                session.reset();
             }
         }
-        trace.Write("+ Connecting to server " + m.server + " at port " + std::to_string(m.port));
-        session.Open(m.server, m.port);
-        const TlsSettings tls{m.server, submission.caFile, submission.verifyCertificate, m.timeOut};
-        if (submission.security == quillpost::Security::Tls) session.StartTlsAtOnce(tls);
-        session.Greeting();
-        const bool utf8Envelope = NeedsSmtpUtf8(m);
-        if (submission.NeedsExtensions() || utf8Envelope)
-            Introduce(session, submission, tls, tokens, trace);
-        else
-            session.Hello(kHeloDomain);
-        // RFC 6531 3.4: an address that is not ASCII needs the server's word.
-        if (utf8Envelope && !session.Server().Offers("SMTPUTF8")) raise(Err::NoSmtpUtf8);
-        // RFC 1870: the size goes with MAIL FROM, so that a server refuses
-        // a message too large for it before any of it is sent.
-        std::optional<std::uint64_t> size;
-        if (session.Server().Offers("SIZE")) {
-            if (preparedContent_) {
-                size = PreparedOctets(*preparedContent_) + signature.size();
-            } else {
-                if (!first) first = RunFirstPass(m, boundaries, false);
-                size = first->octets + signature.size();
-            }
+        const bool reused = session != nullptr;
+        if (!session) {
+            session = std::make_unique<Session>(m.timeOut, trace);
+            SetUp(*session, m, *submission, tokens, extended, trace);
         }
-        session.MailFrom(m.fromAddress, utf8Envelope, size);
-        trace.Write("+ Sending recipient addresses ");
-        for (const auto* list : {&m.recipients, &m.ccs, &m.bccs})
-            for (const auto& r : *list) session.RcptTo(r.address);
-        trace.Write("+ Sending message headers");
-        session.Data();
-
-        DataStream data(session);
-        const auto step = [&trace](std::string_view line) { trace.Write(line); };
-        if (preparedContent_)
-            WritePreparedContent(data, signature, *preparedContent_);
-        else if (first)
-            RunSecondPass(m, data, *first, signature, boundaries, step);
-        else
-            WriteMessageContent(m, data, ContentPass{boundaries, step, {}, {}});
-        data.End();
+        try {
+            Transact(*session, out, trace);
+        } catch (const Error& e) {
+            // A kept connection the server closed just now: nothing was
+            // accepted, so the message goes once on a new connection.
+            if (!reused || !ClosedBeforeMailFrom(*session, e)) throw;
+            trace.Write("+ The server closed the connection; connecting again");
+            session->Close();
+            session = std::make_unique<Session>(m.timeOut, trace);
+            SetUp(*session, m, *submission, tokens, extended, trace);
+            Transact(*session, out, trace);
+        }
         accepted = true;
-        session.Quit();
+        if (submission->keepAlive > 0)
+            ConnectionPool::Instance().GiveBack(key, std::move(session), submission->keepAlive);
+        else
+            session->Quit();
     } catch (...) {
         failure = ErrorFromCurrentException();
         // RFC 5321 4.1.1.10: a refusal ends the conversation with quit
         // when the server is still listening for commands.
-        if (!accepted) session.QuitIfInStep();
+        if (!accepted && session) session->QuitIfInStep();
     }
 
     // The exit sequence: close, trace the failure, close the trace, raise.
-    session.Close();
+    // A failed send never gives its connection back.
+    if (session) session->Close();
     if (failure && accepted) {
         // The server has the message: a failure while saying goodbye is
         // recorded, not raised, so that no caller sends the message twice.

@@ -13,12 +13,30 @@ std::vector<Snapshot::Address> Addresses(const Recipients& list) {
 
 }  // namespace
 
-Snapshot TakeSnapshot(Message& message) {
+Snapshot TakeServerSettings(const Message& message) {
     Snapshot s;
     s.server = message.Server();
     s.port = static_cast<std::int16_t>(message.Port());
     s.timeOut = message.TimeOut();
     s.traceFile = message.TraceFile();
+    s.security = message.Security();
+    s.userName = message.UserName();
+    s.password = message.Password();
+    s.oauthToken = message.OAuthToken();
+    s.oauthTokenUrl = message.OAuthTokenUrl();
+    s.oauthClientId = message.OAuthClientId();
+    s.oauthClientSecret = message.OAuthClientSecret();
+    s.oauthScope = message.OAuthScope();
+    s.oauthRefreshToken = message.OAuthRefreshToken();
+    s.caFile = message.CAFile();
+    s.verifyCertificate = message.VerifyCertificate();
+    s.allowPlainTextAuth = message.AllowPlainTextAuth();
+    s.keepAlive = message.KeepAlive();
+    return s;
+}
+
+Snapshot TakeSnapshot(Message& message) {
+    Snapshot s = TakeServerSettings(message);
     s.fromAddress = message.FromAddress();
     s.fromName = message.FromName();
     s.subject = message.Subject();
@@ -35,18 +53,6 @@ Snapshot TakeSnapshot(Message& message) {
     s.replyTos = Addresses(*message.ReplyTos());
     for (const auto& h : *message.ExtraHeaders()) s.extraHeaders.push_back({h->Name(), h->Value()});
     for (const auto& a : *message.Attachments()) s.attachments.push_back(a->FileName());
-    s.security = message.Security();
-    s.userName = message.UserName();
-    s.password = message.Password();
-    s.oauthToken = message.OAuthToken();
-    s.oauthTokenUrl = message.OAuthTokenUrl();
-    s.oauthClientId = message.OAuthClientId();
-    s.oauthClientSecret = message.OAuthClientSecret();
-    s.oauthScope = message.OAuthScope();
-    s.oauthRefreshToken = message.OAuthRefreshToken();
-    s.caFile = message.CAFile();
-    s.verifyCertificate = message.VerifyCertificate();
-    s.allowPlainTextAuth = message.AllowPlainTextAuth();
     s.dkimDomain = message.DkimDomain();
     s.dkimSelector = message.DkimSelector();
     s.dkimKeyFile = message.DkimKeyFile();

@@ -56,6 +56,7 @@ struct Snapshot {
     std::string caFile;
     std::optional<bool> verifyCertificate;
     std::optional<bool> allowPlainTextAuth;
+    std::optional<std::int32_t> keepAlive;
     // Signing settings as the caller set them.
     std::string dkimDomain;
     std::string dkimSelector;
@@ -63,5 +64,8 @@ struct Snapshot {
 };
 
 Snapshot TakeSnapshot(Message& message);
+// Only what reaches the server: Server, Port, TimeOut, TraceFile, the
+// submission settings and KeepAlive.
+Snapshot TakeServerSettings(const Message& message);
 
 }  // namespace quillpost

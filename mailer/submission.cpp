@@ -62,6 +62,7 @@ Submission ResolveSubmission(const Snapshot& m) {
         s.security = m.security.value_or(quillpost::Security::None);
         s.verifyCertificate = m.verifyCertificate.value_or(true);
         s.allowPlainTextAuth = m.allowPlainTextAuth.value_or(false);
+        s.keepAlive = m.keepAlive.value_or(0);
         s.oauth.user = s.userName;
         return s;
     }
@@ -88,6 +89,13 @@ Submission ResolveSubmission(const Snapshot& m) {
     s.verifyCertificate = m.verifyCertificate.value_or(verify ? Flag(*verify, "VerifyCertificate") : true);
     const auto plain = ValueOf(key, "AllowPlainTextAuth");
     s.allowPlainTextAuth = m.allowPlainTextAuth.value_or(plain ? Flag(*plain, "AllowPlainTextAuth") : false);
+    if (m.keepAlive) {
+        s.keepAlive = *m.keepAlive;
+    } else if (const auto value = ValueOf(key, "KeepAlive")) {
+        if (value->is_text()) RaiseBadValue("KeepAlive");
+        s.keepAlive = value->ToInt32();
+        if (s.keepAlive < 0) RaiseBadValue("KeepAlive");
+    }
     return s;
 }
 

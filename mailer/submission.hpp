@@ -24,6 +24,8 @@ struct Submission {
     std::string caFile;
     bool verifyCertificate = true;
     bool allowPlainTextAuth = false;
+    // Seconds a connection is kept open after a successful send.
+    std::int32_t keepAlive = 0;
 
     // XOAUTH2 with a token fetched from oauth.tokenUrl.
     bool FetchesTokens() const { return oauthToken.empty() && !oauth.tokenUrl.empty(); }
@@ -41,7 +43,7 @@ std::string ServerKeyPath(const std::string& server);
 // from HKEY_LOCAL_MACHINE\SOFTWARE\Brackenfold\Quillpost\Servers\<Server>
 // ("Security", "UserName", "Password", "OAuthToken", "OAuthTokenUrl",
 // "OAuthClientId", "OAuthClientSecret", "OAuthScope", "OAuthRefreshToken",
-// "CAFile", "VerifyCertificate", "AllowPlainTextAuth"). A value that cannot be
+// "CAFile", "VerifyCertificate", "AllowPlainTextAuth", "KeepAlive"). A value that cannot be
 // understood raises 5 naming it.
 Submission ResolveSubmission(const Snapshot& message);
 

@@ -34,7 +34,7 @@ bool HasReplyCode(std::string_view reply) {
 
 void SetConnectorForThisThread(Connector connector) { t_connector = std::move(connector); }
 
-Session::Session(float timeOut, Trace& trace) : timeOut_(timeOut), trace_(trace) {}
+Session::Session(float timeOut, Trace& trace) : timeOut_(timeOut), trace_(&trace) {}
 
 void Session::Open(const std::string& server, std::int16_t port) {
     Close();
@@ -47,6 +47,8 @@ void Session::Close() noexcept {
     pipelining_ = false;
     pending_.clear();
     replies_.Clear();
+    mailReplyOwed_ = false;
+    mailAccepted_ = false;
     stream_.reset();
     secure_ = false;
 }
@@ -99,7 +101,7 @@ void Session::StartTls(const TlsSettings& settings) {
     // RFC 3207 5: anything the server sent before the handshake was not
     // protected and is not believed.
     if (!replies_.Empty()) RaiseUnexpectedResponse(replies_.TakeAll().text);
-    trace_.Write("+ Starting TLS");
+    trace_->Write("+ Starting TLS");
     StartTlsAtOnce(settings);
     server_.extensions.clear();
     server_.hello = Reply();
@@ -160,6 +162,8 @@ void Session::MailFrom(std::string_view address, bool smtpUtf8, std::optional<st
     std::string line = "MAIL FROM: <" + std::string(address) + ">";
     if (size) line += " SIZE=" + std::to_string(*size);
     if (smtpUtf8) line += " SMTPUTF8";
+    mailAccepted_ = false;
+    mailReplyOwed_ = true;
     EnvelopeCommand(line + "\r\n");
 }
 
@@ -183,12 +187,13 @@ void Session::ReadAwaited() {
         awaited_.erase(awaited_.begin());
         try {
             WaitForResponse(code);
-        } catch (const Error&) {
+        } catch (const Error& refusal) {
             // The first refusal ends the send. After a whole reply the
             // replies still owed are read (RFC 2920 3.1) so that quit may
-            // follow, unless one of them shows the server out of step.
+            // follow, unless one of them shows the server out of step. After
+            // 421 the server closes (RFC 5321 3.8): nothing more comes.
             try {
-                while (lastReplyWhole_ && !awaited_.empty()) {
+                while (refusal.number() != 9421 && lastReplyWhole_ && !awaited_.empty()) {
                     awaited_.erase(awaited_.begin());
                     const Reply owed = ReadReply();
                     if (owed.Is("354") || owed.Is("421")) break;
@@ -228,6 +233,21 @@ void Session::Quit() {
     Flush();
 }
 
+void Session::Reset() {
+    Command("RSET\r\n");
+    WaitForResponse("250");
+}
+
+bool Session::EndedWhileIdle() {
+    if (!stream_) return true;
+    stream_->Read(replies_.Buffer());
+    if (!replies_.Empty()) {
+        trace_->Write("< ", replies_.TakeAll().text);
+        return true;
+    }
+    return stream_->Ended();
+}
+
 void Session::QuitIfInStep() noexcept {
     if (!inStep_ || !stream_) return;
     try {
@@ -252,14 +272,14 @@ void Session::Command(std::string_view line, std::string_view shown) {
         SendText(line);
         return;
     }
-    trace_.Write("> ", shown);
+    trace_->Write("> ", shown);
     Take(line);
 }
 
 float Session::Elapsed(double start) const { return static_cast<float>(clock_->Seconds() - start); }
 
 void Session::SendText(std::string_view text) {
-    trace_.Write("> ", text);
+    trace_->Write("> ", text);
     Take(text);
 }
 
@@ -301,8 +321,8 @@ void Session::Deliver(std::string_view text) {
             start = clock_->Seconds();
             continue;
         }
-        trace_.Write("+ Waiting to send");
-        trace_.Flush();
+        trace_->Write("+ Waiting to send");
+        trace_->Flush();
         stream_->WaitWritable(1);
         if (Elapsed(start) > timeOut_) raise(Err::SendTimeout);
         ProcessPendingEvents();
@@ -310,11 +330,11 @@ void Session::Deliver(std::string_view text) {
 }
 
 void Session::ReadPass() {
-    trace_.Flush();
-    stream_->WaitReadable(1, trace_.IsOpen() ? &trace_ : nullptr);
-    trace_.Write("+ Finished waiting");
+    trace_->Flush();
+    stream_->WaitReadable(1, trace_->IsOpen() ? trace_ : nullptr);
+    trace_->Write("+ Finished waiting");
     const std::size_t got = stream_->Read(replies_.Buffer());
-    if (got > 0 && trace_.IsOpen()) trace_.Write("+ Received ", std::to_string(got) + " bytes");
+    if (got > 0 && trace_->IsOpen()) trace_->Write("+ Received ", std::to_string(got) + " bytes");
 }
 
 Reply Session::ReadReply() {
@@ -328,7 +348,7 @@ Reply Session::ReadReply() {
     while (replies_.Empty()) {
         if (Elapsed(start) > timeOut_) raise(Err::ResponseTimeout);
         ProcessPendingEvents();
-        trace_.Write("+ Waiting for data");
+        trace_->Write("+ Waiting for data");
         ReadPass();
     }
 
@@ -337,6 +357,7 @@ Reply Session::ReadReply() {
     for (;;) {
         std::optional<Reply> reply = replies_.TakeReply();
         if (reply) {
+            if (std::exchange(mailReplyOwed_, false)) mailAccepted_ = reply->Is("250");
             lastReplyWhole_ = HasReplyCode(reply->text);
             inStep_ = lastReplyWhole_ && awaited_.empty() && replies_.Empty() && !reply->Is("354") &&
                       !reply->Is("334") && !reply->Is("421");
@@ -344,18 +365,18 @@ Reply Session::ReadReply() {
         if (!reply && replies_.Size() > kReplyLimit) {
             // A server that never ends its reply must not hold unbounded memory.
             const std::string shown = replies_.TakeAll().text.substr(0, kReplyShown);
-            trace_.Write("< ", shown);
+            trace_->Write("< ", shown);
             raise(Err::UnexpectedResponse, shown);
         }
         if (!reply && Elapsed(start) > timeOut_) {
             // RFC 5321 4.2.1: a reply ends with the line break of its last
             // line; a part of one is no answer, so it neither accepts nor
             // refuses anything. It is traced, and the wait has timed out.
-            trace_.Write("< ", replies_.TakeAll().text);
+            trace_->Write("< ", replies_.TakeAll().text);
             raise(Err::ResponseTimeout);
         }
         if (reply) {
-            trace_.Write("< ", reply->text);
+            trace_->Write("< ", reply->text);
             return std::move(*reply);
         }
         ProcessPendingEvents();
@@ -371,7 +392,7 @@ Reply Session::WaitForResponse(std::string_view expected) {
 
 void Session::RaiseUnexpectedResponse(std::string_view reply) {
     inStep_ = false;
-    trace_.Write("< ", reply);
+    trace_->Write("< ", reply);
     throw ServerReplyError(reply);
 }
 

@@ -46,6 +46,14 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
+    // Waits `timeOut` and traces into `trace` from here on: a kept
+    // connection serves one send after another, each with its own TimeOut
+    // and trace. `trace` must outlive the session or the next Rebind.
+    void Rebind(float timeOut, Trace& trace) {
+        timeOut_ = timeOut;
+        trace_ = &trace;
+    }
+
     // The clock for elapsed times; the steady clock unless changed. The
     // clock must outlive the session.
     void SetClock(const Clock& clock) { clock_ = &clock; }
@@ -97,6 +105,18 @@ public:
     void Data();                               // data, 354
     void EndOfData();                          // line break, ".", 250
     void Quit();                               // quit; its reply is not read
+    // RSET, 250 (RFC 5321 4.1.1.5): a refused transaction is dropped and the
+    // connection goes on.
+    void Reset();
+    // True when the server accepted the last MAIL FROM (its reply was 250).
+    bool MailAccepted() const { return mailAccepted_; }
+    // In step as QuitIfInStep means it: a command may follow.
+    bool InStep() const { return inStep_ && stream_ != nullptr; }
+    // For a connection that sat idle: reads what came meanwhile without
+    // waiting, and returns true when the server has closed it or said
+    // something unasked (RFC 5321 3.8: 421 before it closes); that reply is
+    // traced.
+    bool EndedWhileIdle();
     // RFC 5321 4.1.1.10: a conversation that ends early ends with quit too,
     // when it is in step: every reply to what was sent has been read whole,
     // and none of them left the server waiting for more than a command
@@ -139,7 +159,7 @@ private:
     void ReadPass();
 
     float timeOut_;
-    Trace& trace_;
+    Trace* trace_;
     const Clock* clock_ = &SteadyClock();
     std::unique_ptr<ByteStream> stream_;
     std::string pending_;  // text taken by SendText, not yet on the wire
@@ -150,6 +170,8 @@ private:
     bool inStep_ = false;  // see QuitIfInStep
     // The last reply read ended with its line break in time and has a code.
     bool lastReplyWhole_ = false;
+    bool mailReplyOwed_ = false;  // the next reply read answers MAIL FROM
+    bool mailAccepted_ = false;
     std::vector<std::string_view> awaited_;  // codes of replies not yet read
 };
 

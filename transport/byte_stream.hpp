@@ -34,6 +34,8 @@ public:
     virtual void WaitReadable(std::int16_t seconds, TraceSink* trace) = 0;
     // Waits up to `seconds` until the connection can take data.
     virtual void WaitWritable(std::int16_t seconds) = 0;
+    // True once a Read has found that the peer closed the connection.
+    virtual bool Ended() const { return false; }
 };
 
 // Opens a byte stream to `host` at `port` (16 bits, read as unsigned), each

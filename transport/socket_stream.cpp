@@ -48,6 +48,8 @@ public:
 
     void WaitWritable(std::int16_t seconds) override { CommWaitToSend(conn_, seconds); }
 
+    bool Ended() const override { return ended_; }
+
 private:
     std::int32_t conn_ = -1;
     bool ended_ = false;

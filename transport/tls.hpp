@@ -5,6 +5,7 @@
 
 #include "transport/byte_stream.hpp"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -20,11 +21,17 @@ struct TlsSettings {
     bool verify = true;
     // Seconds the handshake may go without progress.
     float timeOut = 50;
+    // The server's port (16 bits, read as unsigned): a session is resumed
+    // only with the server, port and trust settings it was made with.
+    std::int16_t port = 0;
 };
 
 // Runs the handshake over `plain` and returns the protected stream. Raises
 // 9982 when the certificate is not trusted (with the reason) and 9981 when
-// the handshake fails otherwise; TLS 1.2 is the least accepted.
+// the handshake fails otherwise; TLS 1.2 is the least accepted. Destroying
+// the stream after its handshake sends the close_notify alert (RFC 8446
+// 6.1), so that the session it made stays resumable by a later stream of the
+// process to the same server, port and trust settings.
 std::unique_ptr<ByteStream> WrapInTls(std::unique_ptr<ByteStream> plain, const TlsSettings& settings);
 
 // The TLS library and its version, for a tool's version text.

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <string>
 #include <utility>
 
 namespace quillpost {
@@ -42,9 +43,13 @@ std::string LibraryReason(std::string_view fallback) {
     return text;
 }
 
-// The last session each server gave, by server and trust setting: the next
-// connection resumes it (RFC 8446 2.2) and skips the certificate exchange,
-// the costliest part of sending one small message.
+// The last session each server gave, by server, port and trust settings:
+// the next connection resumes it (RFC 8446 2.2, RFC 5246 7.3) and skips the
+// certificate exchange, the costliest part of sending one small message. A
+// session made without checking the certificate, or trusting another CA
+// file, is kept under another key, so that it never stands in for a check.
+// OpenSSL marks a session not resumable when its connection is freed
+// without a close_notify; TlsStream's destructor sends one.
 class SessionCache {
 public:
     // Kept to the end of the process and never destroyed: the library's own
@@ -161,13 +166,29 @@ public:
         }
         // RFC 6066 3: the name, never an address, tells the server whom we want.
         if (!IsAddress(host)) SSL_set_tlsext_host_name(ssl_.get(), host.c_str());
-        cacheKey_ = host + '\n' + settings.caFile + (settings.verify ? "\nverified" : "\nunverified");
+        cacheKey_ = host + '\n' + std::to_string(static_cast<std::uint16_t>(settings.port)) + '\n' + settings.caFile +
+                    (settings.verify ? "\nverified" : "\nunverified");
         SSL_set_ex_data(ssl_.get(), CacheKeyIndex(), &cacheKey_);
         if (SSL_SESSION* earlier = SessionCache::Instance().Take(cacheKey_)) {
             SSL_set_session(ssl_.get(), earlier);
             SSL_SESSION_free(earlier);
         }
         Handshake(settings.timeOut);
+    }
+
+    TlsStream(const TlsStream&) = delete;
+    TlsStream& operator=(const TlsStream&) = delete;
+
+    // RFC 8446 6.1: the close_notify alert ends the connection cleanly. It
+    // is handed to the wrapped stream as far as it takes it now; the reply
+    // is not awaited (the stream is closed right after).
+    ~TlsStream() override {
+        try {
+            if (SSL_is_init_finished(ssl_.get()) == 1 && SSL_shutdown(ssl_.get()) >= 0) Push();
+        } catch (...) {
+            // The connection is going either way.
+        }
+        ERR_clear_error();
     }
 
     std::size_t Read(std::string& out) override {
@@ -210,6 +231,11 @@ public:
 
     void WaitWritable(std::int16_t seconds) override {
         if (!sealed_.empty() || BIO_ctrl_pending(out_) > 0) plain_->WaitWritable(seconds);
+    }
+
+    // The server's close_notify ends the stream as its close does.
+    bool Ended() const override {
+        return plain_->Ended() || (SSL_get_shutdown(ssl_.get()) & SSL_RECEIVED_SHUTDOWN) != 0;
     }
 
 private:

@@ -363,6 +363,8 @@ public:
         if (!sealed_.empty()) plain_->WaitWritable(seconds);
     }
 
+    bool Ended() const override { return plain_->Ended(); }
+
 private:
     bool HasWholeRecord() const {
         if (received_.size() < kRecordHeader) return false;

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -32,7 +33,7 @@ std::string Bracketed(const std::string& line) {
 
 }  // namespace
 
-SmtpSink::SmtpSink() {
+SmtpSink::SmtpSink(bool pipelining) : pipelining_(pipelining) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -57,6 +58,11 @@ SmtpSink::~SmtpSink() {
     ::close(listener_);
 }
 
+std::size_t SmtpSink::Connections() const {
+    std::lock_guard lock(mutex_);
+    return servers_.size();
+}
+
 std::vector<SmtpSink::Delivery> SmtpSink::Deliveries() const {
     std::lock_guard lock(mutex_);
     return deliveries_;
@@ -71,6 +77,10 @@ void SmtpSink::Accept() {
         if (ready <= 0) continue;
         const int conn = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         if (conn < 0) continue;
+        // Replies to pipelined commands go out as they are written, not held
+        // back until the client acknowledges the one before.
+        const int on = 1;
+        ::setsockopt(conn, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         connections_.push_back(conn);
         servers_.emplace_back([this, conn] { Serve(conn); });
     }
@@ -106,8 +116,23 @@ void SmtpSink::Serve(int conn) {
         const std::string line = buffer.substr(0, at);
         buffer.erase(0, at + 2);
         if (line.starts_with("MAIL FROM:")) delivery.from = Bracketed(line);
-        if (line.starts_with("RCPT TO:")) delivery.recipients.push_back(Bracketed(line));
+        if (line.starts_with("RCPT TO:")) {
+            if (Bracketed(line).starts_with("refused")) {
+                SendAll(conn, "550 no such user\r\n");
+                continue;
+            }
+            delivery.recipients.push_back(Bracketed(line));
+        }
         if (line == "quit") break;
+        if (line == "RSET") delivery = Delivery();
+        if (pipelining_ && line.starts_with("EHLO ")) {
+            SendAll(conn, "250-sink\r\n250 PIPELINING\r\n");
+            continue;
+        }
+        if (line == "data" && delivery.recipients.empty()) {
+            SendAll(conn, "554 no valid recipients\r\n");
+            continue;
+        }
         inData = line == "data";
         SendAll(conn, inData ? "354 go ahead\r\n" : "250 ok\r\n");
     }

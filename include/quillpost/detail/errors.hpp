@@ -36,6 +36,7 @@ enum class Err {
     WrongArgumentCount,     //  450
     DuplicateKey,           //  457 a header name present already
     UnsupportedVarType,     //  458 late binding: a variant of a shape no conversion reads
+    ConnectionClosed,       // 9976 Connection::Send on a closed connection
     BlankCredential,        // 9977 followed by the blank one (UserName, Password)
     OAuthTokenRequestFailed,  // 9978 followed by the endpoint's answer or the transport reason
     InvalidHeaderName,      // 9979 followed by the name
