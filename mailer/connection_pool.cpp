@@ -1,6 +1,7 @@
 #include "mailer/connection_pool.hpp"
 
 #include "platform/clock.hpp"
+#include "transport/tls.hpp"
 
 #include <algorithm>
 #include <mutex>
@@ -60,12 +61,13 @@ PoolKey PoolKeyOf(const Snapshot& server, const Submission& s, bool extended) {
 
 ConnectionPool& ConnectionPool::Instance() {
     // Destroyed at the end of the process (or when the library is unloaded),
-    // before anything it was made after, such as the TLS library's state.
+    // after everything made after it; the TLS library is started before it
+    // (see the constructor), so its connections still close cleanly.
     static ConnectionPool pool;
     return pool;
 }
 
-ConnectionPool::ConnectionPool() : entries_(std::make_unique<Entries>()) {}
+ConnectionPool::ConnectionPool() : entries_(std::make_unique<Entries>()) { StartTlsLibrary(); }
 
 ConnectionPool::~ConnectionPool() { CloseAll(); }
 

@@ -19,8 +19,11 @@ public:
 }  // namespace
 
 const Clock& SteadyClock() {
-    static const Steady clock;
-    return clock;
+    // Never destroyed: connections kept open for reuse are closed, with their
+    // time limits, by destructors that run as the process ends, after a
+    // function-local static made later would already be gone.
+    static const Clock* clock = new Steady;
+    return *clock;
 }
 
 }  // namespace quillpost

@@ -37,4 +37,10 @@ std::unique_ptr<ByteStream> WrapInTls(std::unique_ptr<ByteStream> plain, const T
 // The TLS library and its version, for a tool's version text.
 std::string TlsLibraryVersion();
 
+// Starts the TLS library now, so that whatever it sets up to run when the
+// process ends is set up before the caller's own and runs after it: an
+// object that closes TLS connections as the process ends must call this
+// before it is made.
+void StartTlsLibrary();
+
 }  // namespace quillpost

@@ -322,6 +322,8 @@ std::unique_ptr<ByteStream> WrapInTls(std::unique_ptr<ByteStream> plain, const T
     return std::make_unique<TlsStream>(std::move(plain), settings);
 }
 
+void StartTlsLibrary() { OPENSSL_init_ssl(0, nullptr); }
+
 std::string TlsLibraryVersion() { return OpenSSL_version(OPENSSL_VERSION); }
 
 }  // namespace quillpost

@@ -552,6 +552,8 @@ std::unique_ptr<ByteStream> WrapInTls(std::unique_ptr<ByteStream> plain, const T
     return std::make_unique<TlsStream>(std::move(plain), settings);
 }
 
+void StartTlsLibrary() {}
+
 std::string TlsLibraryVersion() {
     PSecPkgInfoW info = nullptr;
     wchar_t package[] = UNISP_NAME_W;

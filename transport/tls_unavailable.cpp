@@ -11,6 +11,8 @@ std::unique_ptr<ByteStream> WrapInTls(std::unique_ptr<ByteStream> /*plain*/, con
     raise(Err::TlsHandshakeFailed, "TLS is not available in this build");
 }
 
+void StartTlsLibrary() {}
+
 std::string TlsLibraryVersion() { return "no TLS library"; }
 
 }  // namespace quillpost
