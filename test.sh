@@ -8,6 +8,11 @@ root="$(cd "$(dirname "$0")" && pwd)"
 build="${QUILLPOST_BUILD_DIR:-$root/build}"
 mkdir -p "$build"
 export QUILLPOST_LOG="$build/test.log"
+# Temporary files of every step (Wine's server folder, lintian's, the
+# tests' own) go under the build tree, so nothing is left in /tmp.
+export TMPDIR="$build/tmp"
+rm -rf "$TMPDIR"
+mkdir -p "$TMPDIR"
 : >"$QUILLPOST_LOG"
 source "$root/scripts/steps.sh"
 
