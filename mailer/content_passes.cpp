@@ -189,10 +189,19 @@ FirstPass RunFirstPass(const Snapshot& m, const MimeBoundaries& boundaries, bool
     return result;
 }
 
-std::string SignatureLine(const DkimSigner& signer, const Snapshot& m, const FirstPass& first) {
+namespace {
+
+// t= of a signature made now.
+std::int64_t UnixTimeNow() {
     const auto now = std::chrono::system_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::seconds>(now).count();
+}
+
+}  // namespace
+
+std::string SignatureLine(const DkimSigner& signer, const Snapshot& m, const FirstPass& first) {
     return DkimSignatureLine(signer, SignedHeaderNames(m), first.HeaderSection(), first.bodyHash.value(),
-                             std::chrono::duration_cast<std::chrono::seconds>(now).count());
+                             UnixTimeNow());
 }
 
 void RunSecondPass(const Snapshot& m, DataSink& wire, const FirstPass& first, std::string_view signatureLine,
@@ -226,11 +235,7 @@ std::string PreparedSignatureLine(const DkimSigner& signer, std::string_view con
     RelaxedBody body(hash);
     if (hasBody) body.Write(content.substr(end == 0 ? 2 : end + 4));
     body.Finish();
-    const std::vector<std::string> names{"From",    "From", "To",         "Cc",           "Reply-To",
-                                         "Subject", "Date", "Message-ID", "MIME-Version", "Content-Type"};
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    return DkimSignatureLine(signer, names, header, hash.Peek(),
-                             std::chrono::duration_cast<std::chrono::seconds>(now).count());
+    return DkimSignatureLine(signer, SignedHeaderNames(), header, hash.Peek(), UnixTimeNow());
 }
 
 void WritePreparedContent(DataSink& wire, std::string_view signatureLine, std::string_view content) {

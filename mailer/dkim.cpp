@@ -196,9 +196,12 @@ std::optional<DkimSigner> ResolveDkimSigner(const Snapshot& m) {
     return DkimSigner{domain, selector, LoadDkimKey(file)};
 }
 
+std::vector<std::string> SignedHeaderNames() {
+    return {"From", "From", "To", "Cc", "Reply-To", "Subject", "Date", "Message-ID", "MIME-Version", "Content-Type"};
+}
+
 std::vector<std::string> SignedHeaderNames(const Snapshot& m) {
-    std::vector<std::string> names{"From",    "From", "To",           "Cc",          "Reply-To",
-                                   "Subject", "Date", "Message-ID", "MIME-Version", "Content-Type"};
+    std::vector<std::string> names = SignedHeaderNames();
     for (const auto& h : m.extraHeaders) {
         std::string_view name = h.name;
         if (name.ends_with(':')) name.remove_suffix(1);

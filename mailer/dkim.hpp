@@ -74,6 +74,8 @@ std::string DkimKeyPath(std::string_view domain);
 // then breaks the signature), To, Cc, Reply-To, Subject, Date, Message-ID,
 // MIME-Version, Content-Type, then the name of every extra header line.
 std::vector<std::string> SignedHeaderNames(const Snapshot& message);
+// The same names without extra header lines: for a message handed over whole.
+std::vector<std::string> SignedHeaderNames();
 
 // The whole "DKIM-Signature" header line (folded, with its line break) for a
 // header section (the fields that precede the empty line) and the SHA-256 of
