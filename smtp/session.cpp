@@ -245,7 +245,8 @@ bool Session::EndedWhileIdle() {
         trace_->Write("< ", replies_.TakeAll().text);
         return true;
     }
-    return stream_->Ended();
+    drained_ = !stream_->Ended();
+    return !drained_;
 }
 
 void Session::QuitIfInStep() noexcept {
@@ -263,8 +264,9 @@ void Session::Command(std::string_view line, std::string_view shown) {
     // taking it for the answer to this command would put the conversation
     // out of step (a server that says "250" before the data has ended).
     // Nothing is read while the data section goes out, so what has arrived
-    // meanwhile is taken first.
-    if (awaited_.empty()) {
+    // meanwhile is taken first. A look that found nothing, with nothing sent
+    // since, is not taken twice.
+    if (awaited_.empty() && !drained_) {
         if (stream_) stream_->Read(replies_.Buffer());
         if (!replies_.Empty()) RaiseUnexpectedResponse(replies_.TakeAll().text);
     }
@@ -286,6 +288,7 @@ void Session::SendText(std::string_view text) {
 void Session::Take(std::string_view text) {
     // Whatever goes out is owed a reply, or is part of the data.
     inStep_ = false;
+    drained_ = false;
     // A text as large as the buffer gains nothing from a copy.
     if (text.size() >= kSendBuffer) {
         Flush();

@@ -168,6 +168,8 @@ private:
     bool secure_ = false;
     bool pipelining_ = false;
     bool inStep_ = false;  // see QuitIfInStep
+    // Nothing was waiting at the last look, and nothing has been sent since.
+    bool drained_ = false;
     // The last reply read ended with its line break in time and has a code.
     bool lastReplyWhole_ = false;
     bool mailReplyOwed_ = false;  // the next reply read answers MAIL FROM

@@ -40,12 +40,12 @@ void CommTrace(std::string_view line, TraceSink* trace) {
     if (trace != nullptr) trace->TraceLine(line);
 }
 
-void CommWaitForData(std::int32_t& conn, std::int16_t seconds, TraceSink* trace) {
+void CommWaitForData(std::int32_t& conn, std::int16_t seconds, TraceSink* trace, bool ownSocket) {
     try {
         if (trace != nullptr)
             CommTrace("+ CommWaitForData called with mvarConn = " + std::to_string(conn), trace);
         CommTrace("+ Calling WSASelect", trace);
-        const int result = comm_system::WaitReady(conn, false, seconds);
+        const int result = comm_system::WaitReady(conn, false, seconds, ownSocket);
         const std::int32_t code = result == -1 ? LastSocketError() : 0;
         if (trace != nullptr)
             CommTrace("+ Returned from WSASelect with " + std::to_string(result), trace);
@@ -63,10 +63,30 @@ void CommWaitForData(std::int32_t& conn, std::int16_t seconds, TraceSink* trace)
     }
 }
 
-std::int32_t CommWaitToSend(std::int32_t& conn, std::int16_t seconds) {
-    const int result = comm_system::WaitReady(conn, true, seconds);
+std::int32_t CommWaitToSend(std::int32_t& conn, std::int16_t seconds, bool ownSocket) {
+    const int result = comm_system::WaitReady(conn, true, seconds, ownSocket);
     if (result == -1) RaiseSocketError(LastSocketError(), "CommWaitToSend");
     return result;
+}
+
+std::size_t CommReceive(std::int32_t& conn, std::string& out, bool& ended) {
+    constexpr std::int32_t kWouldBlock = 10035;
+    constexpr std::size_t kChunk = 16384;
+    char buffer[kChunk];
+    std::size_t taken = 0;
+    for (;;) {
+        const std::int64_t got = comm_system::Receive(conn, buffer, kChunk);
+        if (got > 0) {
+            out.append(buffer, static_cast<std::size_t>(got));
+            taken += static_cast<std::size_t>(got);
+            // A full buffer may have left more behind.
+            if (static_cast<std::size_t>(got) == kChunk) continue;
+            return taken;
+        }
+        // A reset ends the stream as a close does.
+        if (got == 0 || LastSocketError() != kWouldBlock) ended = true;
+        return taken;
+    }
 }
 
 std::size_t CommSendSome(std::int32_t& conn, std::string_view text) {

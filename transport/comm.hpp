@@ -30,12 +30,14 @@ void CommClose(std::int32_t& conn);
 void CommTrace(std::string_view line, TraceSink* trace);
 
 // Waits up to `seconds` for the connection to become readable (data waiting,
-// or the server has closed), tracing its steps.
-void CommWaitForData(std::int32_t& conn, std::int16_t seconds, TraceSink* trace);
+// or the server has closed), tracing its steps. `ownSocket`: the handle is
+// one that CommOpen made and that is still open, so the look at what kind of
+// handle it is can be passed over.
+void CommWaitForData(std::int32_t& conn, std::int16_t seconds, TraceSink* trace, bool ownSocket = false);
 
 // Waits up to `seconds` for room to send: 1 when the connection can take
 // data, 0 when the time passed.
-std::int32_t CommWaitToSend(std::int32_t& conn, std::int16_t seconds);
+std::int32_t CommWaitToSend(std::int32_t& conn, std::int16_t seconds, bool ownSocket = false);
 
 // The number of bytes waiting to be read.
 std::int32_t CommBytesReceived(std::int32_t& conn);
@@ -43,6 +45,12 @@ std::int32_t CommBytesReceived(std::int32_t& conn);
 // Nothing waiting, yet a look at the stream finds its end (or a reset): the
 // server has closed its side. Never raises.
 bool CommPeerHasClosed(std::int32_t& conn);
+
+// Appends to `out` everything that has arrived, without waiting: the number
+// of bytes, 0 when nothing is waiting. `ended` becomes true once the server
+// has closed its side or reset the connection. In the usual case this is one
+// call into the system, where a look at the count and a read are two.
+std::size_t CommReceive(std::int32_t& conn, std::string& out, bool& ended);
 
 // Reads what has arrived, at most `maximum` bytes (and never more than 2048),
 // into `text`; empty when nothing is waiting.

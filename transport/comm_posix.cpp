@@ -32,13 +32,13 @@ constexpr std::int32_t kReceiveBuffer = 2048;
 // 1 when ready, 0 when the time passed, -1 with the error recorded. Handles
 // that select cannot hold (FD_SETSIZE and above) are asked through poll,
 // which answers the same question.
-int WaitReadyImpl(std::int32_t fd, bool forWrite, std::int16_t seconds) {
+int WaitReadyImpl(std::int32_t fd, bool forWrite, std::int16_t seconds, bool ownSocket) {
     // Windows Sockets refuses a readiness check of anything but a socket;
     // select here would wait on a file, or on some platforms pass over a
-    // closed handle in silence, so the handle is looked at first.
+    // closed handle in silence, so a handle from elsewhere is looked at first.
     int type = 0;
     socklen_t length = sizeof type;
-    if (fd < 0 || ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0) {
+    if (fd < 0 || (!ownSocket && ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0)) {
         RecordErrno(fd < 0 ? EBADF : errno);
         return -1;
     }
@@ -275,13 +275,28 @@ void CommGetData(std::int32_t& conn, std::string& text, std::int32_t maximum) {
 
 namespace comm_system {
 
-int WaitReady(std::int32_t conn, bool forWrite, std::int16_t seconds) { return WaitReadyImpl(conn, forWrite, seconds); }
+int WaitReady(std::int32_t conn, bool forWrite, std::int16_t seconds, bool ownSocket) {
+    return WaitReadyImpl(conn, forWrite, seconds, ownSocket);
+}
 
 bool Connect(std::int32_t& conn, const std::string& host, std::int16_t port, float timeOut) {
     return ConnectImpl(conn, host, port, timeOut);
 }
 
 std::int64_t Send(std::int32_t conn, std::string_view text) { return SendOnce(conn, text.data(), text.size()); }
+
+std::int64_t Receive(std::int32_t conn, char* buffer, std::size_t size) {
+    ssize_t got;
+    do {
+        got = ::recv(conn, buffer, size, MSG_DONTWAIT);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        RecordErrno(errno);
+        return -1;
+    }
+    RecordSocketError(0);
+    return got;
+}
 
 void CloseSocket(std::int32_t conn) noexcept { ::close(conn); }
 

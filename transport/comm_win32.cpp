@@ -30,12 +30,12 @@ void RecordLast() { RecordSocketError(::WSAGetLastError()); }
 
 // One readiness check of `conn` for reading or writing, bounded by `seconds`:
 // 1 when ready, 0 when the time passed, -1 with the error recorded.
-int WaitReadyImpl(std::int32_t conn, bool forWrite, std::int16_t seconds) {
+int WaitReadyImpl(std::int32_t conn, bool forWrite, std::int16_t seconds, bool ownSocket) {
     // select refuses anything but a socket with 10038; the look first gives
     // that code for -1 as well.
     int type = 0;
     int length = sizeof type;
-    if (conn < 0 || ::getsockopt(Handle(conn), SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &length) != 0) {
+    if (conn < 0 || (!ownSocket && ::getsockopt(Handle(conn), SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &length) != 0)) {
         RecordSocketError(conn < 0 ? WSAENOTSOCK : ::WSAGetLastError());
         return -1;
     }
@@ -231,13 +231,26 @@ void CommGetData(std::int32_t& conn, std::string& text, std::int32_t maximum) {
 
 namespace comm_system {
 
-int WaitReady(std::int32_t conn, bool forWrite, std::int16_t seconds) { return WaitReadyImpl(conn, forWrite, seconds); }
+int WaitReady(std::int32_t conn, bool forWrite, std::int16_t seconds, bool ownSocket) {
+    return WaitReadyImpl(conn, forWrite, seconds, ownSocket);
+}
 
 bool Connect(std::int32_t& conn, const std::string& host, std::int16_t port, float timeOut) {
     return ConnectImpl(conn, host, port, timeOut);
 }
 
 std::int64_t Send(std::int32_t conn, std::string_view text) { return SendOnce(conn, text.data(), text.size()); }
+
+std::int64_t Receive(std::int32_t conn, char* buffer, std::size_t size) {
+    // The socket is non-blocking: nothing waiting is WSAEWOULDBLOCK.
+    const int got = ::recv(Handle(conn), buffer, static_cast<int>(std::min<std::size_t>(size, 1 << 30)), 0);
+    if (got == SOCKET_ERROR) {
+        RecordLast();
+        return -1;
+    }
+    RecordSocketError(0);
+    return got;
+}
 
 void CloseSocket(std::int32_t conn) noexcept { ::closesocket(Handle(conn)); }
 

@@ -18,42 +18,26 @@ public:
     SocketStream(const SocketStream&) = delete;
     SocketStream& operator=(const SocketStream&) = delete;
 
-    std::size_t Read(std::string& out) override {
-        const std::int32_t waiting = CommBytesReceived(conn_);
-        if (waiting < 1) {
-            ended_ = CommPeerHasClosed(conn_);
-            return 0;
-        }
-        // Everything that has arrived is taken, one receive buffer at a time.
-        std::size_t taken = 0;
-        while (taken < static_cast<std::size_t>(waiting)) {
-            CommGetData(conn_, chunk_, static_cast<std::int32_t>(static_cast<std::size_t>(waiting) - taken));
-            if (chunk_.empty()) break;
-            out += chunk_;
-            taken += chunk_.size();
-        }
-        return taken;
-    }
+    std::size_t Read(std::string& out) override { return CommReceive(conn_, out, ended_); }
 
     std::size_t Write(std::string_view data) override { return CommSendSome(conn_, data); }
 
     void WaitReadable(std::int16_t seconds, TraceSink* trace) override {
         const auto start = std::chrono::steady_clock::now();
-        CommWaitForData(conn_, seconds, trace);
+        CommWaitForData(conn_, seconds, trace, true);
         // A connection that the server has closed stays readable for ever:
         // without sitting out the second, the conversation would spin through
         // thousands of passes (and trace lines) until its time-out.
         if (ended_) std::this_thread::sleep_until(start + std::chrono::seconds(seconds));
     }
 
-    void WaitWritable(std::int16_t seconds) override { CommWaitToSend(conn_, seconds); }
+    void WaitWritable(std::int16_t seconds) override { CommWaitToSend(conn_, seconds, true); }
 
     bool Ended() const override { return ended_; }
 
 private:
     std::int32_t conn_ = -1;
     bool ended_ = false;
-    std::string chunk_;
 };
 
 }  // namespace
