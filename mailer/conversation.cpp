@@ -9,6 +9,7 @@
 #include "smtp/data_stream.hpp"
 
 #include <algorithm>
+#include <system_error>
 #include <utility>
 
 namespace quillpost {
@@ -112,15 +113,41 @@ Outgoing CheckOutgoing(Message& message, const std::string* prepared,
     return out;
 }
 
-void Sign(Outgoing& out, Trace& trace) {
-    if (!out.signer) return;
-    trace.Write("+ Signing the message for " + out.signer->domain);
+namespace {
+
+void ComputeSignature(Outgoing& out) {
     if (out.prepared) {
         out.signature = PreparedSignatureLine(*out.signer, *out.prepared);
     } else {
         out.first = RunFirstPass(out.m, out.boundaries, true);
         out.signature = SignatureLine(*out.signer, out.m, *out.first);
     }
+}
+
+}  // namespace
+
+void Sign(Outgoing& out, Trace& trace) {
+    if (!out.signer) return;
+    trace.Write("+ Signing the message for " + out.signer->domain);
+    ComputeSignature(out);
+}
+
+BackgroundSigning::BackgroundSigning(Outgoing& out, Trace& trace) {
+    if (!out.signer) return;
+    trace.Write("+ Signing the message for " + out.signer->domain);
+    try {
+        signing_ = std::async(std::launch::async, [&out] { ComputeSignature(out); });
+    } catch (const std::system_error&) {
+        ComputeSignature(out);
+    }
+}
+
+BackgroundSigning::~BackgroundSigning() {
+    if (signing_.valid()) signing_.wait();
+}
+
+void BackgroundSigning::Finish() {
+    if (signing_.valid()) signing_.get();
 }
 
 void SetUp(Session& session, const Snapshot& server, const Submission& submission, const TokenSupply& tokens,

@@ -13,6 +13,7 @@
 #include "smtp/trace.hpp"
 
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
 
@@ -44,6 +45,25 @@ Outgoing CheckOutgoing(Message& message, const std::string* prepared,
 // Hashes the body and signs the message when it is to be signed, before any
 // of it is sent, so that a server never waits for a large file.
 void Sign(Outgoing& out, Trace& trace);
+
+// Sign on a thread of its own, beside the connection's set-up: for a small
+// message, hashing and signing take about as long as the greeting and EHLO,
+// which spend their time waiting on the server. The trace line is written
+// at once. `Finish` waits for the signature and raises what the signing
+// raised; leaving without it waits as well, so nothing the signing reads
+// goes away under it. Where no thread can be had, the signing is done at
+// once.
+class BackgroundSigning {
+public:
+    BackgroundSigning(Outgoing& out, Trace& trace);
+    BackgroundSigning(const BackgroundSigning&) = delete;
+    BackgroundSigning& operator=(const BackgroundSigning&) = delete;
+    ~BackgroundSigning();
+    void Finish();
+
+private:
+    std::future<void> signing_;
+};
 
 // Connects to the snapshot's server and says everything up to MAIL FROM:
 // TLS from the first byte when asked, the greeting, then EHLO with STARTTLS

@@ -94,7 +94,7 @@ void Message::send() {
     bool accepted = false;
     try {
         trace.Open(m.traceFile);
-        Sign(out, trace);
+        BackgroundSigning signing(out, trace);
         // A connection kept by an earlier send with the same settings; one
         // the server has closed meanwhile is dropped.
         if (submission->keepAlive > 0) session = ConnectionPool::Instance().Take(key);
@@ -111,6 +111,7 @@ void Message::send() {
             session = std::make_unique<Session>(m.timeOut, trace);
             SetUp(*session, m, *submission, tokens, extended, trace);
         }
+        signing.Finish();
         try {
             Transact(*session, out, trace);
         } catch (const Error& e) {

@@ -209,6 +209,26 @@ TEST_F(DkimSendTest, AnAttachmentThatChangesEndsTheSendBeforeTheEndOfData) {
     }
 }
 
+// The signing runs beside the connection's set-up: when it fails, the
+// conversation that has begun ends with QUIT and before MAIL FROM, and the
+// error raised is the signing's.
+TEST_F(DkimSendTest, ASigningThatFailsEndsTheConversationBeforeMailFrom) {
+    const std::string path = dir.write("gone.bin", "soon gone");
+    message->Attachments()->Add(path);
+    SignWith(*message, dir.write("key.pem", NewKeyPem("ED25519")));
+    std::remove(path.c_str());
+    peer.Send("220 ready\r\n").ExpectLine().Send("250-hello\r\n250 8BITMIME\r\n");
+    peer.ExpectLine("quit").ReadToEnd();
+    peer.Start();
+    message->Port(peer.port());
+    message->Security(Security::May);
+    const Error e = ErrorOf([&] { message->send(); });
+    EXPECT_EQ(e.number(), 53);
+    EXPECT_EQ(e.description(), "File not found");
+    ASSERT_TRUE(peer.Finished());
+    EXPECT_EQ(peer.Received().find("MAIL FROM"), std::string::npos) << peer.Received();
+}
+
 TEST_F(DkimSendTest, UnusableKeysAndMissingSettingsAreRefusedBeforeConnecting) {
     peer.Start();
     const std::string missing = dir.file("none.pem");

@@ -195,6 +195,54 @@ TEST(CommWaitForData, TracesItsStepsAndReportsWhatItFound) {
     CommClose(conn);
 }
 
+// CommReceive takes everything that has arrived, beyond its own buffer, and
+// tells a close or a reset from nothing waiting yet.
+TEST(CommReceive, TakesAllThatArrivedAndSeesTheEnd) {
+    const std::string big(40000, 'x');
+    struct Case {
+        const char* name;
+        std::string sent;
+        int end;  // 0: none, 1: close, 2: reset
+    };
+    const Case cases[] = {
+        {"a reply", "250 OK\r\n", 0},
+        {"more than one buffer", big, 0},
+        {"a reply, then the close", "421 Bye\r\n", 1},
+        {"the close alone", "", 1},
+        {"a reset", "", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer;
+        if (!c.sent.empty()) peer.Send(c.sent);
+        if (c.end == 1) peer.Close();
+        if (c.end == 2) peer.Reset();
+        if (c.end == 0) peer.Hold();
+        peer.Start();
+        std::int32_t conn = -1;
+        CommOpen(conn, "127.0.0.1", peer.port());
+        std::string got;
+        bool ended = false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        // Once everything has arrived, one call takes it all.
+        while (CommBytesReceived(conn) < static_cast<std::int32_t>(c.sent.size()) &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(Ms(5));
+        EXPECT_EQ(CommReceive(conn, got, ended), c.sent.size());
+        EXPECT_EQ(got, c.sent);
+        if (c.end != 0) {
+            while (!ended && std::chrono::steady_clock::now() < deadline) {
+                CommWaitForData(conn, 1, nullptr, true);
+                EXPECT_EQ(CommReceive(conn, got, ended), 0u);
+            }
+        } else {
+            EXPECT_EQ(CommReceive(conn, got, ended), 0u);  // nothing more waiting
+        }
+        EXPECT_EQ(ended, c.end != 0);
+        CommClose(conn);
+    }
+}
+
 TEST(CommWaitForData, ReturnsAtOnceWhenTheServerHasClosed) {
     TempDir dir;
     const std::string path = dir.file("trace.txt");
