@@ -10,7 +10,8 @@ Uses bench_send (the C++ API) with and without QP_BENCH_DKIM_KEY, an RSA
    small signed message; target: under 8 MiB;
 3. 1,000 small signed messages, one conversation each, against Python's
    smtplib sending them unsigned; target: at least 3 times as fast (with the
-   RSA key; the same with an Ed25519 key is shown too).
+   RSA key; the same with an Ed25519 key is shown too). The variants run in
+   turns, best of five.
 
 Prints every figure; the exit status is 1 when a target is missed.
 
@@ -74,13 +75,17 @@ def main():
               f"{growth:.2f} MiB (target < 8) {verdict(growth < 8, '4 GiB memory')}")
         os.remove(sparse)
 
-        many = run_bench(bench, key, "many", sink.port, SMALL_COUNT)["seconds"]
-        python = time_smtplib_many(sink.port, SMALL_COUNT)
+        # The four run in turns, so that each meets the machine in the same
+        # state; each time is the best of the turns.
+        many, many_ed, unsigned, python = [float("inf")] * 4
+        for _ in range(RUNS):
+            many = min(many, run_bench(bench, key, "many", sink.port, SMALL_COUNT)["seconds"])
+            many_ed = min(many_ed, run_bench(bench, ed25519, "many", sink.port, SMALL_COUNT)["seconds"])
+            unsigned = min(unsigned, run_bench(bench, None, "many", sink.port, SMALL_COUNT)["seconds"])
+            python = min(python, time_smtplib_many(sink.port, SMALL_COUNT))
         speedup = python / many
-        print(f"{SMALL_COUNT} small messages: Quillpost signed (RSA 2048) {many:.3f} s, smtplib unsigned "
-              f"{python:.3f} s, {speedup:.1f} times as fast (target >= 3) {verdict(speedup >= 3, '1,000 signed')}")
-        many_ed = run_bench(bench, ed25519, "many", sink.port, SMALL_COUNT)["seconds"]
-        unsigned = run_bench(bench, None, "many", sink.port, SMALL_COUNT)["seconds"]
+        print(f"{SMALL_COUNT} small messages, best of {RUNS}: Quillpost signed (RSA 2048) {many:.3f} s, smtplib "
+              f"unsigned {python:.3f} s, {speedup:.1f} times as fast (target >= 3) {verdict(speedup >= 3, '1,000 signed')}")
         print(f"{SMALL_COUNT} small messages: Quillpost signed (Ed25519) {many_ed:.3f} s, "
               f"{python / many_ed:.1f} times as fast as smtplib; unsigned {unsigned:.3f} s")
 
