@@ -53,7 +53,10 @@ class Stunnel:
         self.port = bench_send.free_port()
         config = os.path.join(self.folder, "stunnel.conf")
         with open(config, "w") as f:
-            f.write(f"foreground = yes\npid =\ndebug = {'info' if self.log else 0}\noptions = -NO_TICKET\n"
+            # Not to syslog too: without a syslog daemon, each line would go
+            # to the console, slowly.
+            f.write(f"foreground = yes\nsyslog = no\npid =\ndebug = {'info' if self.log else 0}\n"
+                    f"options = -NO_TICKET\n"
                     f"[smtps]\naccept = 127.0.0.1:{self.port}\n"
                     f"connect = 127.0.0.1:{self.target_port}\ncert = {self.ca}\n"
                     f"key = {os.path.join(self.folder, 'key.pem')}\n")
