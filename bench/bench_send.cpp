@@ -5,6 +5,8 @@
 //
 //   bench_send big PORT FILE       one message with FILE attached
 //   bench_send many PORT COUNT     COUNT small messages, one conversation each
+//   bench_send many-full PORT COUNT   the same with TLS session resumption
+//                                  switched off: every handshake a full one
 //   bench_send memory PORT FILE    peak resident memory (VmHWM) after a small
 //                                  message, then after one with FILE attached
 //   bench_send recipients PORT N   one message to N recipients
@@ -19,6 +21,8 @@
 // (bench/bench_dkim.py).
 #include <quillpost/connection.hpp>
 #include <quillpost/quillpost.hpp>
+
+#include "transport/tls.hpp"
 
 #include <chrono>
 #include <csignal>
@@ -75,8 +79,8 @@ long PeakResidentKiB() {
 }
 
 int Usage() {
-    std::cerr << "usage: bench_send big PORT FILE | many PORT COUNT | memory PORT FILE | recipients PORT N | body PORT MIB"
-                 " | connection PORT COUNT | keep0 PORT COUNT | keep5 PORT COUNT\n";
+    std::cerr << "usage: bench_send big PORT FILE | many PORT COUNT | many-full PORT COUNT | memory PORT FILE"
+                 " | recipients PORT N | body PORT MIB | connection PORT COUNT | keep0 PORT COUNT | keep5 PORT COUNT\n";
     return 2;
 }
 
@@ -94,8 +98,9 @@ int main(int argc, char** argv) {
             const auto start = Clock::now();
             m->send();
             std::printf("seconds %.6f\n", SecondsSince(start));
-        } else if (mode == "many") {
+        } else if (mode == "many" || mode == "many-full") {
             const long count = std::atol(argv[3]);
+            if (mode == "many-full") ResumeTlsSessions(false);
             // Each message is built and sent anew, as a program sending a
             // series of mails would.
             const auto start = Clock::now();

@@ -7,6 +7,11 @@ smtp-sink, so that the server is not the bottleneck.
    same TLS endpoint. Best of five.
 2. 1,000 small messages, one TLS conversation each: bench_send against
    Python's smtplib (SMTP_SSL) with the email package.
+3. The same 1,000 `send` calls (KeepAlive 0) with TLS session resumption as
+   built against switched off (bench_send many-full): the time a resumed
+   handshake saves. Best of three, alternating. A second stunnel, logging
+   each handshake, counts the sessions resumed in each run, so that the
+   figure stands only when resumption is seen to happen.
 
 Prints every figure; the exit status is 1 when a target is missed.
 
@@ -26,13 +31,16 @@ import bench_send  # noqa: E402  (the smtp-sink wrapper and the message the base
 
 RUNS = 5
 SMALL_COUNT = 1000
+RESUMPTION_RUNS = 3
 
 
 class Stunnel:
     """stunnel accepting TLS on a free port and passing the plain text on."""
 
-    def __init__(self, folder, target_port):
-        self.folder, self.target_port = folder, target_port
+    def __init__(self, folder, target_port, log=None):
+        # With a log, stunnel writes a line per handshake to that file,
+        # saying whether the client resumed a session.
+        self.folder, self.target_port, self.log = folder, target_port, log
 
     def __enter__(self):
         # An ECDSA key, and session tickets switched back on (stunnel turns
@@ -45,10 +53,18 @@ class Stunnel:
         self.port = bench_send.free_port()
         config = os.path.join(self.folder, "stunnel.conf")
         with open(config, "w") as f:
-            f.write(f"foreground = yes\npid =\ndebug = 0\noptions = -NO_TICKET\n[smtps]\naccept = 127.0.0.1:{self.port}\n"
+            # Not to syslog too: without a syslog daemon, each line would go
+            # to the console, slowly.
+            f.write(f"foreground = yes\nsyslog = no\npid =\ndebug = {'info' if self.log else 0}\n"
+                    f"options = -NO_TICKET\n"
+                    f"[smtps]\naccept = 127.0.0.1:{self.port}\n"
                     f"connect = 127.0.0.1:{self.target_port}\ncert = {self.ca}\n"
                     f"key = {os.path.join(self.folder, 'key.pem')}\n")
-        self.process = subprocess.Popen(["stunnel4", config], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # In the foreground, stunnel logs to its standard error.
+        errors = open(self.log, "ab") if self.log else subprocess.DEVNULL
+        self.process = subprocess.Popen(["stunnel4", config], stdout=subprocess.DEVNULL, stderr=errors)
+        if self.log:
+            errors.close()
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
             try:
@@ -62,6 +78,27 @@ class Stunnel:
     def __exit__(self, *exc):
         self.process.terminate()
         self.process.wait()
+
+
+def handshakes(log):
+    """(resumed, full) handshakes stunnel has logged so far."""
+    with open(log, encoding="utf-8", errors="replace") as f:
+        text = f.read()
+    return text.count("previous session reused"), text.count("new session negotiated")
+
+
+def time_resumption(bench, tunnel, count):
+    """Best times of `count` sends with resumption on and off, and the
+    handshakes stunnel saw in each mode's runs."""
+    best = {"many": float("inf"), "many-full": float("inf")}
+    seen = {"many": [0, 0], "many-full": [0, 0]}
+    for _ in range(RESUMPTION_RUNS):
+        for mode in best:
+            before = handshakes(tunnel.log)
+            best[mode] = min(best[mode], bench_send.run_bench(bench, mode, tunnel.port, count)["seconds"])
+            after = handshakes(tunnel.log)
+            seen[mode] = [seen[mode][i] + after[i] - before[i] for i in range(2)]
+    return best, seen
 
 
 def time_curl(port, ca, message):
@@ -115,6 +152,24 @@ def main():
         print(f"  Quillpost (bench_send)       {quill:8.3f} s  ({SMALL_COUNT / quill:7.0f} messages/s)")
         print(f"  smtplib + email              {python:8.3f} s  ({SMALL_COUNT / python:7.0f} messages/s)")
         print(f"  rate Quillpost / smtplib     {python / quill:8.2f}x  " + verdict(python / quill >= 3, "at least 3x"))
+
+    with tempfile.TemporaryDirectory(prefix="qp-tls-bench-") as folder, bench_send.SmtpSink() as sink, \
+            Stunnel(folder, sink.port, log=os.path.join(folder, "stunnel.log")) as tunnel:
+        os.environ["QP_BENCH_CA_FILE"] = tunnel.ca
+        best, seen = time_resumption(bench, tunnel, SMALL_COUNT)
+        on, off = best["many"], best["many-full"]
+        sends = RESUMPTION_RUNS * SMALL_COUNT
+        print(f"\n{SMALL_COUNT} sends over TLS, KeepAlive 0, session resumption on against off, "
+              f"best of {RESUMPTION_RUNS}:")
+        print(f"  resumption on                {on:8.3f} s  ({on / SMALL_COUNT * 1e6:6.0f} us per send)")
+        print(f"  resumption off               {off:8.3f} s  ({off / SMALL_COUNT * 1e6:6.0f} us per send)")
+        print(f"  saved per handshake          {(off - on) / SMALL_COUNT * 1e6:8.0f} us")
+        print(f"  time off / on                {off / on:8.2f}x")
+        print(f"  stunnel saw, resumption on:  {seen['many'][0]} resumed, {seen['many'][1]} full handshakes")
+        print(f"  stunnel saw, resumption off: {seen['many-full'][0]} resumed, {seen['many-full'][1]} full handshakes")
+        # The first send of each run has no session to resume.
+        resumed = seen["many"] == [sends - RESUMPTION_RUNS, RESUMPTION_RUNS] and seen["many-full"] == [0, sends]
+        print("  " + verdict(resumed, "every send after a run's first resumes; none when off"))
 
     print("\nall targets met" if not missed else f"\ntargets missed: {', '.join(missed)}")
     return 0 if not missed else 1

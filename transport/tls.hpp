@@ -34,6 +34,12 @@ struct TlsSettings {
 // process to the same server, port and trust settings.
 std::unique_ptr<ByteStream> WrapInTls(std::unique_ptr<ByteStream> plain, const TlsSettings& settings);
 
+// Whether a new stream offers the session kept from an earlier one (on from
+// the start). Sessions are kept either way. Only benchmarks switch it off,
+// to measure what resumption saves; the Windows build has no such switch
+// (Schannel keeps its sessions itself).
+void ResumeTlsSessions(bool on);
+
 // The TLS library and its version, for a tool's version text.
 std::string TlsLibraryVersion();
 

@@ -10,6 +10,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -78,6 +79,8 @@ private:
     std::mutex lock_;
     std::map<std::string, SSL_SESSION*> sessions_;
 };
+
+std::atomic<bool> resumeSessions{true};
 
 // Where a connection's sessions are kept: set on each SSL object.
 int CacheKeyIndex() {
@@ -169,7 +172,8 @@ public:
         cacheKey_ = host + '\n' + std::to_string(static_cast<std::uint16_t>(settings.port)) + '\n' + settings.caFile +
                     (settings.verify ? "\nverified" : "\nunverified");
         SSL_set_ex_data(ssl_.get(), CacheKeyIndex(), &cacheKey_);
-        if (SSL_SESSION* earlier = SessionCache::Instance().Take(cacheKey_)) {
+        SSL_SESSION* earlier = resumeSessions ? SessionCache::Instance().Take(cacheKey_) : nullptr;
+        if (earlier != nullptr) {
             SSL_set_session(ssl_.get(), earlier);
             SSL_SESSION_free(earlier);
         }
@@ -323,6 +327,8 @@ std::unique_ptr<ByteStream> WrapInTls(std::unique_ptr<ByteStream> plain, const T
 }
 
 void StartTlsLibrary() { OPENSSL_init_ssl(0, nullptr); }
+
+void ResumeTlsSessions(bool on) { resumeSessions = on; }
 
 std::string TlsLibraryVersion() { return OpenSSL_version(OPENSSL_VERSION); }
 

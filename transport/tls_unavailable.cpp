@@ -13,6 +13,9 @@ std::unique_ptr<ByteStream> WrapInTls(std::unique_ptr<ByteStream> /*plain*/, con
 
 void StartTlsLibrary() {}
 
+// No session is ever made, so none is resumed.
+void ResumeTlsSessions(bool /*on*/) {}
+
 std::string TlsLibraryVersion() { return "no TLS library"; }
 
 }  // namespace quillpost

@@ -79,7 +79,7 @@ def main():
         tls12.maximum_version = ssl.TLSVersion.TLSv1_2
         old = Server(tls12, log)
         # Each row: connections (server, CA file or "-") made in one process,
-        # and whether each resumed.
+        # whether each resumed, and any first argument of the probe's.
         rows = [
             ("the second connection resumes", [(one, ca), (one, ca), (one, ca)], [False, True, True]),
             ("TLS 1.2 session identifiers", [(old, ca), (old, ca)], [False, True]),
@@ -89,11 +89,13 @@ def main():
             ("a checked session is not offered unchecked", [(one, ca), (one, "-")], [False, False]),
             ("another CA file is another trust setting", [(one, ca), (one, copy), (one, ca)],
              [False, False, True]),
+            ("switched off, nothing is resumed", [(one, ca), (one, ca), (old, ca), (old, ca)],
+             [False, False, False, False], "no-resume"),
         ]
         passed = failed = 0
-        for name, connections, expected in rows:
+        for name, connections, expected, *options in rows:
             log.clear()
-            args = [probe]
+            args = [probe, *options]
             for server, trust in connections:
                 args += [str(server.port), trust]
             run = subprocess.run(args, capture_output=True, text=True, timeout=60)

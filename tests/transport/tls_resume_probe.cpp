@@ -2,7 +2,8 @@
 // line lists them, each "PORT CAFILE" ("-" as CAFILE: the certificate is not
 // checked), to 127.0.0.1. Each reads the server's first line and closes
 // cleanly; the server reports whether it resumed a session. Prints one
-// line per connection: "ok" or the error.
+// line per connection: "ok" or the error. A first argument "no-resume"
+// switches resumption off for the whole run.
 #include "transport/byte_stream.hpp"
 #include "transport/tls.hpp"
 
@@ -14,7 +15,12 @@
 
 int main(int argc, char** argv) {
     int failures = 0;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    int first = 1;
+    if (argc > 1 && std::string(argv[1]) == "no-resume") {
+        quillpost::ResumeTlsSessions(false);
+        first = 2;
+    }
+    for (int i = first; i + 1 < argc; i += 2) {
         quillpost::TlsSettings settings;
         settings.host = "127.0.0.1";
         settings.port = static_cast<std::int16_t>(std::atoi(argv[i]));

@@ -3,7 +3,8 @@
 # reads its type library (embedded, and as registered), drives the object
 # model from VBScript and from an early-bound C++ client, sends to a local
 # SMTP server (plainly, after a login, from a page whose context answers the
-# server's name, and over STARTTLS: refused, then trusted through a CA file),
+# server's name, and over STARTTLS: refused, then trusted through a CA file,
+# twice from one process to see whether the session is resumed),
 # unregisters, loads the uninstall library and calls its hooks, and compares
 # everything printed, and everything the server received, with expected.txt.
 # Wine's cscript exits 0 even when a script fails, so the transcript is the
@@ -124,6 +125,12 @@ subject_only_port=$(sed -n 4p "$work/port")
     script starttls.vbs "$tls_port" "without the CA file" 1
     run reg add "$key" /v CAFile /d "$(winpath "$work/ca.pem")" /f >/dev/null
     script starttls.vbs "$tls_port" "with the CA file" 1
+    # Two sends from one process, with the one credentials handle and the
+    # same target name: the server logs whether the second resumed the
+    # first's session from Schannel's cache. Wine's Schannel (GnuTLS
+    # underneath, never handed an earlier session) makes a new session each
+    # time, and the transcript records that; Windows' own cache would resume.
+    script starttls.vbs "$tls_port" "twice from one process" 1 2
     # Some 130 KB: many records each way of the sealing.
     script starttls.vbs "$tls_port" "of a large message" 2000
     # A certificate from the trusted CA, but for another name.

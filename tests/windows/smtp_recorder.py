@@ -11,7 +11,8 @@ Each pair of a server certificate and its key starts one more server, on a
 free port of its own, that requires STARTTLS with that certificate; the
 ports are printed on the following lines, in the order of the pairs. Each
 message such a server accepts is logged after a line that tells whether it
-came over TLS 1.2 or later; it offers the same login, after STARTTLS. A run
+came over TLS 1.2 or later, and whether the client resumed an earlier
+session; it offers the same login, after STARTTLS. A run
 of identical lines (not empty) in a message is logged as the line and its count, so that
 a large message stays a short record.
 
@@ -78,7 +79,9 @@ class Recorder:
         lines = []
         if session.ssl is not None:
             version = (session.ssl.get("cipher") or (None, None))[1]
-            lines.append("STARTTLS: " + ("TLS 1.2 or later" if version in ("TLSv1.2", "TLSv1.3") else str(version)))
+            tls = session.ssl.get("ssl_object")
+            lines.append("STARTTLS: " + ("TLS 1.2 or later" if version in ("TLSv1.2", "TLSv1.3") else str(version)) +
+                         (", session resumed" if tls is not None and tls.session_reused else ", new session"))
         lines.append("MAIL FROM: " + envelope.mail_from)
         repeats = 0
         lines += ["RCPT TO: " + to for to in envelope.rcpt_tos]

@@ -1,12 +1,16 @@
 ' A send to the server named localhost, whose key asks for STARTTLS (and may
 ' name a CA file), on the port given first, with a body of as many lines as
-' the third argument says. Prints the outcome after the label given second,
-' then the final marker line.
+' the third argument says, made as many times as the fourth says (once when
+' it is missing), each over a connection of its own from this one process.
+' Prints each outcome after the label given second, then the final marker
+' line.
 Option Explicit
 On Error Resume Next
 
-Dim m, lines
+Dim m, lines, sends, i, label
 lines = CLng(WScript.Arguments(2))
+sends = 1
+If WScript.Arguments.Count > 3 Then sends = CLng(WScript.Arguments(3))
 Set m = CreateObject("Quillpost.Message")
 m.Server = "localhost"
 m.Port = CLng(WScript.Arguments(0))
@@ -14,8 +18,12 @@ m.FromAddress = "sender@example.com"
 m.Subject = "Over STARTTLS, " & (lines * 66) & " bytes of text"
 m.TextBody = Replace(Space(lines), " ", String(64, "x") & vbCrLf)
 m.Recipients.Add "six@example.com"
-m.send
-WScript.Echo "starttls " & WScript.Arguments(1) & ": " & Err.Number & " " & Err.Description
-Err.Clear
+For i = 1 To sends
+    label = WScript.Arguments(1)
+    If sends > 1 Then label = label & ", send " & i
+    m.send
+    WScript.Echo "starttls " & label & ": " & Err.Number & " " & Err.Description
+    Err.Clear
+Next
 
 WScript.Echo "end of script"
