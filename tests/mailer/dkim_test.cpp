@@ -5,11 +5,9 @@
 #include "mailer/dkim.hpp"
 #include "tests/mailer/send_support.hpp"
 #include "tests/support/temp_dir.hpp"
+#include "tests/support/test_keys.hpp"
 
 #include <quillpost/host_events.hpp>
-
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 
 #include <fstream>
 
@@ -23,24 +21,6 @@ std::string DigestOf(std::string_view text) {
     return std::string(d.begin(), d.end());
 }
 
-// A new private key in PEM: "RSA" with `bits`, "ED25519" or "EC" (P-256);
-// encrypted with a pass phrase when asked.
-std::string NewKeyPem(const char* type, std::size_t bits = 2048, bool encrypted = false) {
-    EVP_PKEY* key = std::string_view(type) == "RSA"  ? EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", bits)
-                    : std::string_view(type) == "EC" ? EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256")
-                                                     : EVP_PKEY_Q_keygen(nullptr, nullptr, type);
-    BIO* bio = BIO_new(BIO_s_mem());
-    static char phrase[] = "secret";
-    PEM_write_bio_PrivateKey(bio, key, encrypted ? EVP_aes_128_cbc() : nullptr,
-                             encrypted ? reinterpret_cast<unsigned char*>(phrase) : nullptr, encrypted ? 6 : 0,
-                             nullptr, nullptr);
-    char* data = nullptr;
-    const long size = BIO_get_mem_data(bio, &data);
-    std::string pem(data, static_cast<std::size_t>(size));
-    BIO_free(bio);
-    EVP_PKEY_free(key);
-    return pem;
-}
 
 TEST(RelaxedBody, CanonicalizesAsRfc6376InPiecesOfAnySize) {
     struct Case {
