@@ -226,7 +226,8 @@ std::vector<std::string> HeaderBlockLines(const Snapshot& m) {
     const auto extraLine = [](const Snapshot::HeaderField& h) { return TextHeaderLine(h.name, h.value); };
     AddAddressHeader(lines, "Reply-To", m.replyTos);
     const Snapshot::HeaderField* date = FindExtra(m, "Date");
-    lines.push_back(date ? extraLine(*date) : HeaderLine("Date", DateText(m.dateTime, TimeZoneOffset(m.dateTime))));
+    const auto offset = [&m] { return m.dateOffset ? *m.dateOffset : TimeZoneOffset(m.dateTime); };
+    lines.push_back(date ? extraLine(*date) : HeaderLine("Date", DateText(m.dateTime, offset())));
     // RFC 5322 3.6.4: every message should have one; some receivers refuse
     // mail without it.
     const Snapshot::HeaderField* id = FindExtra(m, "Message-ID");

@@ -22,7 +22,11 @@ std::shared_ptr<T> CreateOnFirstUse(std::shared_ptr<T>& slot) {
 
 }  // namespace
 
-Message::Message() : dateTime_(LocalNow()) {}
+Message::Message() {
+    const LocalMoment now = LocalNowWithOffset();
+    dateTime_ = now.dateTime;
+    dateOffset_ = now.offsetMinutes;
+}
 
 Message::~Message() = default;
 
@@ -45,6 +49,7 @@ void Message::KeepAlive(std::int32_t seconds) {
 void Message::DateTime(double value) {
     if (!IsAutomationDate(value)) raise(Err::InvalidProcedureCall);
     dateTime_ = value;
+    dateOffset_.reset();
 }
 
 void Message::Port(std::int32_t value) {

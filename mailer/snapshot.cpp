@@ -45,6 +45,7 @@ Snapshot TakeSnapshot(Message& message) {
     s.textBody = message.TextBody();
     s.htmlBody = message.HtmlBody();
     s.dateTime = message.DateTime();
+    s.dateOffset = message.dateOffset_;
     s.priority = message.Priority();
     s.confirmReading = message.ConfirmReading();
     s.recipients = Addresses(*message.Recipients());

@@ -35,6 +35,7 @@ struct Snapshot {
     std::string textBody;
     std::string htmlBody;
     double dateTime = 0;
+    std::optional<std::int32_t> dateOffset;  // the zone's offset, when the date came from the clock
     std::int32_t priority = QP_PRIORITY_NONE;
     bool confirmReading = false;
     std::vector<Address> recipients;

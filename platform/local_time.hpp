@@ -8,6 +8,16 @@ namespace quillpost {
 // The local date and time now, to the second, as an automation date.
 double LocalNow();
 
+// The local date and time now, with the offset from universal time in force
+// at that instant (minutes east of Greenwich). The offset comes from the
+// instant itself, so it is right in the hour that summer time's end repeats,
+// where the local time alone could have either.
+struct LocalMoment {
+    double dateTime = 0;
+    std::int32_t offsetMinutes = 0;
+};
+LocalMoment LocalNowWithOffset();
+
 // Seconds since local midnight, with their fraction.
 double SecondsSinceLocalMidnight();
 

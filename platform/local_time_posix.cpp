@@ -28,6 +28,18 @@ double LocalNow() {
                               local.tm_min, local.tm_sec, local.tm_wday});
 }
 
+LocalMoment LocalNowWithOffset() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    {
+        const std::lock_guard lock(zoneLock);
+        localtime_r(&now, &local);
+    }
+    return {MakeDate(DateParts{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                               local.tm_min, local.tm_sec, local.tm_wday}),
+            static_cast<std::int32_t>(local.tm_gmtoff / 60)};
+}
+
 double SecondsSinceLocalMidnight() {
     std::timespec now{};
     std::timespec_get(&now, TIME_UTC);

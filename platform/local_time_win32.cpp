@@ -23,6 +23,21 @@ double LocalNow() {
                               local.wDayOfWeek});
 }
 
+LocalMoment LocalNowWithOffset() {
+    SYSTEMTIME universal{};
+    ::GetSystemTime(&universal);
+    universal.wMilliseconds = 0;
+    SYSTEMTIME local{};
+    if (!::SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local)) {
+        const double now = LocalNow();
+        return {now, TimeZoneOffset(now)};
+    }
+    constexpr std::int64_t kTicksPerMinute = 600000000;
+    return {MakeDate(DateParts{local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond,
+                               local.wDayOfWeek}),
+            static_cast<std::int32_t>((Ticks(local) - Ticks(universal)) / kTicksPerMinute)};
+}
+
 double SecondsSinceLocalMidnight() {
     SYSTEMTIME local{};
     ::GetLocalTime(&local);

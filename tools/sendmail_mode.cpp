@@ -399,9 +399,9 @@ int Run(std::string_view name, const std::vector<std::string>& args, std::istrea
             std::cerr << prefix << "cannot read the message from standard input" << std::endl;
             return kExIoErr;
         }
-        const double now = LocalNow();
+        const LocalMoment now = LocalNowWithOffset();
         const Prepared prepared =
-            PrepareMessage(text, invocation, DateText(now, TimeZoneOffset(now)), LocalHostName());
+            PrepareMessage(text, invocation, DateText(now.dateTime, now.offsetMinutes), LocalHostName());
 
         auto message = std::make_shared<Message>();
         ApplySendmailKey(*message);

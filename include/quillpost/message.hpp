@@ -183,6 +183,7 @@ public:
 
 private:
     friend class Connection;
+    friend struct Snapshot TakeSnapshot(Message& message);
 
     std::string subject_ = "[no subject]";
     std::string server_ = "mail";
@@ -198,6 +199,9 @@ private:
     std::string organization_;
     float timeOut_ = 50;
     double dateTime_ = 0;
+    // The zone's offset at the moment dateTime_ was taken from the clock;
+    // none once the caller has set the date.
+    std::optional<std::int32_t> dateOffset_;
     std::shared_ptr<quillpost::Attachments> attachments_;
     std::shared_ptr<Headers> extraHeaders_;
     std::int16_t port_ = 25;

@@ -219,6 +219,27 @@ TEST(HeaderBlockDate, ZoneIsTheTrueOffsetAtTheDatesMoment) {
     }
 }
 
+// A date taken from the clock keeps the offset of that instant, even when
+// the zone changes before the header is written; a date the caller sets is
+// judged by the zone in force when it is written.
+TEST(HeaderBlockDate, ADateFromTheClockKeepsTheOffsetOfItsInstant) {
+    Message fromClock;
+    Message setByCaller;
+    {
+        ZoneGuard zone("Asia/Kolkata");
+        fromClock = Message();
+        setByCaller.DateTime(MakeDate({2026, 12, 6, 22, 20, 18, 0}));
+    }
+    ZoneGuard zone("America/St_Johns");
+    const auto dateLine = [](Message& message) {
+        for (const std::string& line : HeaderBlockLines(TakeSnapshot(message)))
+            if (line.starts_with("Date: ")) return line;
+        return std::string();
+    };
+    EXPECT_TRUE(dateLine(fromClock).ends_with(" +0530\r\n")) << dateLine(fromClock);
+    EXPECT_EQ(dateLine(setByCaller), "Date: Sun, 06 Dec 2026 22:20:18 -0330\r\n");
+}
+
 TEST(AttachmentNames, ShortNameFollowsTheLastBackslashFirst) {
     EXPECT_EQ(ShortName("C:\\a/b\\c.txt"), "c.txt");
     EXPECT_EQ(ShortName("C:\\docs/x/report.txt"), "docs/x/report.txt");
