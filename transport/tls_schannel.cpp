@@ -308,12 +308,100 @@ struct OutputToken {
 class TlsStream final : public ByteStream {
 public:
     TlsStream(std::unique_ptr<ByteStream> plain, const TlsSettings& settings)
-        : plain_(std::move(plain)), credentials_(Credentials()) {
+        : plain_(std::move(plain)), credentials_(Credentials()), timeOut_(settings.timeOut) {
+        try {
+            Start(settings);
+        } catch (...) {
+            // The destructor does not run for a stream that was never made:
+            // its context is freed here, and no close_notify goes out after a
+            // failed handshake or a refused certificate.
+            if (haveContext_) ::DeleteSecurityContext(&context_);
+            throw;
+        }
+    }
+
+    TlsStream(const TlsStream&) = delete;
+    TlsStream& operator=(const TlsStream&) = delete;
+
+    ~TlsStream() override {
+        if (!haveContext_) return;
+        try {
+            SendCloseNotify();
+        } catch (...) {
+            // The connection is going either way.
+        }
+        ::DeleteSecurityContext(&context_);
+    }
+
+    std::size_t Read(std::string& out) override {
+        try {
+            Pull();
+            const std::size_t before = out.size();
+            Open(out);
+            Push();
+            return out.size() - before;
+        } catch (...) {
+            failed_ = true;
+            throw;
+        }
+    }
+
+    std::size_t Write(std::string_view data) override {
+        try {
+            // New text is taken only once what was sealed before has gone, so
+            // that a slow server holds back the writer instead of filling memory.
+            if (!Push()) return 0;
+            std::size_t taken = 0;
+            while (taken < data.size() && taken < kWriteSize) {
+                const std::size_t piece = std::min<std::size_t>(data.size() - taken, sizes_.cbMaximumMessage);
+                Seal(data.substr(taken, piece));
+                taken += piece;
+            }
+            Push();
+            return taken;
+        } catch (...) {
+            failed_ = true;
+            throw;
+        }
+    }
+
+    void WaitReadable(std::int16_t seconds, TraceSink* trace) override {
+        // A whole record already here needs no wait.
+        if (HasWholeRecord()) return;
+        try {
+            plain_->WaitReadable(seconds, trace);
+        } catch (...) {
+            failed_ = true;
+            throw;
+        }
+    }
+
+    void WaitWritable(std::int16_t seconds) override {
+        if (sealed_.empty()) return;
+        try {
+            plain_->WaitWritable(seconds);
+        } catch (...) {
+            failed_ = true;
+            throw;
+        }
+    }
+
+    bool Ended() const override { return plain_->Ended(); }
+
+private:
+    // The handshake, and the certificate checked when `settings` ask for it.
+    void Start(const TlsSettings& settings) {
         const std::string host = Unbracketed(settings.host);
-        // RFC 6066 3: the name, never an address, tells the server whom we
-        // want; Schannel also keys its resumable sessions by it.
-        target_ = Widened(IsAddress(host) ? std::string() : host);
+        // Schannel keys the sessions it may resume by the target, so a server
+        // given by its address is named by the address too (without a target
+        // it may find none). The target goes out as the server's name (RFC
+        // 6066 3) only when it is a name: Windows' Schannel leaves an address
+        // out (Wine's sends it). Under manual validation Schannel checks
+        // nothing against the target; the certificate is checked below, as
+        // for a name.
+        target_ = Widened(host);
         Handshake(settings.timeOut);
+        established_ = true;
         if (settings.verify) {
             PCCERT_CONTEXT presented = nullptr;
             const SECURITY_STATUS got =
@@ -327,45 +415,6 @@ public:
         if (sized != SEC_E_OK) raise(Err::TlsHandshakeFailed, StatusText(sized));
     }
 
-    ~TlsStream() override {
-        if (haveContext_) ::DeleteSecurityContext(&context_);
-    }
-
-    std::size_t Read(std::string& out) override {
-        Pull();
-        const std::size_t before = out.size();
-        Open(out);
-        Push();
-        return out.size() - before;
-    }
-
-    std::size_t Write(std::string_view data) override {
-        // New text is taken only once what was sealed before has gone, so that
-        // a slow server holds back the writer instead of filling memory.
-        if (!Push()) return 0;
-        std::size_t taken = 0;
-        while (taken < data.size() && taken < kWriteSize) {
-            const std::size_t piece = std::min<std::size_t>(data.size() - taken, sizes_.cbMaximumMessage);
-            Seal(data.substr(taken, piece));
-            taken += piece;
-        }
-        Push();
-        return taken;
-    }
-
-    void WaitReadable(std::int16_t seconds, TraceSink* trace) override {
-        // A whole record already here needs no wait.
-        if (HasWholeRecord()) return;
-        plain_->WaitReadable(seconds, trace);
-    }
-
-    void WaitWritable(std::int16_t seconds) override {
-        if (!sealed_.empty()) plain_->WaitWritable(seconds);
-    }
-
-    bool Ended() const override { return plain_->Ended(); }
-
-private:
     bool HasWholeRecord() const {
         if (received_.size() < kRecordHeader) return false;
         const std::size_t length = (static_cast<unsigned char>(received_[3]) << 8) |
@@ -515,6 +564,49 @@ private:
             raise(Err::TlsHandshakeFailed, "the connection's protection failed: " + StatusText(status));
     }
 
+    // RFC 8446 6.1: the close_notify alert tells the server that the end is
+    // meant, not a cut, so that it has no reason to drop the session that a
+    // later connection of the process offers from Schannel's cache. Sent
+    // only from a finished handshake and a connection that has not failed,
+    // as Schannel makes it: the shutdown token applied to the context, then
+    // one more handshake step with no input, whose output is the alert. It
+    // is handed to the wrapped stream as far as it takes it now; the reply
+    // is not awaited. Only when everything sealed before has gone does it
+    // wait for room, and never past the time-out: a server that left
+    // earlier bytes unread would not read the alert either. Once it has
+    // gone, whatever the server sent last (its own close_notify, as a rule)
+    // is read and dropped: a connection closed with bytes unread is reset
+    // rather than ended (RFC 2525 2.17), and the reset can overtake the alert.
+    void SendCloseNotify() {
+        if (!established_ || failed_) return;
+        DWORD kind = SCHANNEL_SHUTDOWN;
+        SecBuffer control{sizeof kind, SECBUFFER_TOKEN, &kind};
+        SecBufferDesc controls{SECBUFFER_VERSION, 1, &control};
+        if (::ApplyControlToken(&context_, &controls) != SEC_E_OK) return;
+        OutputToken token;
+        SecBuffer output[1] = {token.buffer};
+        SecBufferDesc outputs{SECBUFFER_VERSION, 1, output};
+        ULONG granted = 0;
+        const SECURITY_STATUS status =
+            ::InitializeSecurityContextW(credentials_, &context_, target_.empty() ? nullptr : target_.data(), kRequest,
+                                         0, 0, nullptr, 0, &context_, &outputs, &granted, nullptr);
+        token.buffer = output[0];
+        if (status != SEC_E_OK && status != SEC_I_CONTEXT_EXPIRED) return;
+        if (token.buffer.pvBuffer == nullptr || token.buffer.cbBuffer == 0) return;
+        const bool earlierGone = sealed_.empty();
+        sealed_.append(static_cast<const char*>(token.buffer.pvBuffer), token.buffer.cbBuffer);
+        if (!Push()) {
+            if (!earlierGone) return;
+            using Clock = std::chrono::steady_clock;
+            const auto start = Clock::now();
+            while (!Push() && std::chrono::duration<float>(Clock::now() - start).count() < timeOut_)
+                plain_->WaitWritable(1);
+            if (!sealed_.empty()) return;
+        }
+        std::string unread;
+        plain_->Read(unread);
+    }
+
     void Seal(std::string_view text) {
         std::string record(sizes_.cbHeader + text.size() + sizes_.cbTrailer, '\0');
         text.copy(record.data() + sizes_.cbHeader, text.size());
@@ -535,7 +627,10 @@ private:
     CredHandle* credentials_;
     CtxtHandle context_{};
     bool haveContext_ = false;
-    bool closed_ = false;
+    bool established_ = false;  // the handshake finished
+    bool failed_ = false;       // a read, write or wait raised: the connection is broken
+    bool closed_ = false;       // the server's close_notify arrived
+    float timeOut_ = 0;
     std::wstring target_;
     SecPkgContext_StreamSizes sizes_{};
     std::string received_;  // sealed bytes from the server not yet opened

@@ -11,8 +11,11 @@ Each pair of a server certificate and its key starts one more server, on a
 free port of its own, that requires STARTTLS with that certificate; the
 ports are printed on the following lines, in the order of the pairs. Each
 message such a server accepts is logged after a line that tells whether it
-came over TLS 1.2 or later, and whether the client resumed an earlier
-session; it offers the same login, after STARTTLS. A run
+came over TLS 1.2 or later, whether the client resumed an earlier
+session, and the server name it sent (RFC 6066 3); it offers the same
+login, after STARTTLS. When such a connection ends, a line tells whether the
+client closed TLS cleanly, with its close_notify alert, or just dropped the
+connection. A run
 of identical lines (not empty) in a message is logged as the line and its count, so that
 a large message stays a short record.
 
@@ -34,7 +37,7 @@ import sys
 import zoneinfo
 
 from aiosmtpd.controller import Controller
-from aiosmtpd.smtp import AuthResult, MISSING
+from aiosmtpd.smtp import SMTP, AuthResult, MISSING
 
 DATE_PATTERN = re.compile(
     r"^(Mon|Tue|Wed|Thu|Fri|Sat|Sun), \d{2} (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
@@ -53,6 +56,53 @@ def date_verdict(text):
     if sent.utcoffset() != expected:
         return "(offset %s, the zone says %s: %s)" % (sent.utcoffset(), expected, text)
     return "(well-formed, with the zone's offset)"
+
+
+class ClosingObject(ssl.SSLObject):
+    """The server's end of one TLS connection, which remembers the server
+    name the client asked for and whether the client's close_notify came:
+    unwrap() returns only once it has (before, it raises SSLWantReadError;
+    after a bare end of the connection, asyncio does not call it again)."""
+
+    server_name = None
+    closed_cleanly = False
+
+    def unwrap(self):
+        result = super().unwrap()
+        self.closed_cleanly = True
+        return result
+
+
+def remember_server_name(tls, name, context):
+    tls.server_name = name
+
+
+class ClosingSMTP(SMTP):
+    """Logs, as a connection that went over to TLS ends, how it was closed.
+
+    After QUIT over TLS it answers and leaves the close to the client. A
+    client may close right after QUIT, with its close_notify, without
+    awaiting the answer (RFC 5321 4.1.1.10 only says it SHOULD await it);
+    the answer then reaches a closed socket and draws a reset, and a server
+    that went on to write its own close_notify would fail on that reset and
+    drop the connection before reading the client's alert."""
+
+    async def smtp_QUIT(self, arg):
+        if arg or self.session.ssl is None:
+            return await super().smtp_QUIT(arg)
+        await self.push("221 Bye")
+
+    def connection_lost(self, error):
+        tls = self.session.ssl.get("ssl_object") if self.session is not None and self.session.ssl else None
+        if tls is not None:
+            self.event_handler.note("TLS closed " + ("with the client's close_notify" if tls.closed_cleanly
+                                                     else "without the client's close_notify") + "\n")
+        super().connection_lost(error)
+
+
+class ClosingController(Controller):
+    def factory(self):
+        return ClosingSMTP(self.handler, **self.SMTP_kwargs)
 
 
 class Recorder:
@@ -81,7 +131,9 @@ class Recorder:
             version = (session.ssl.get("cipher") or (None, None))[1]
             tls = session.ssl.get("ssl_object")
             lines.append("STARTTLS: " + ("TLS 1.2 or later" if version in ("TLSv1.2", "TLSv1.3") else str(version)) +
-                         (", session resumed" if tls is not None and tls.session_reused else ", new session"))
+                         (", session resumed" if tls is not None and tls.session_reused else ", new session") +
+                         (", server name " + tls.server_name if tls is not None and tls.server_name
+                          else ", no server name"))
         lines.append("MAIL FROM: " + envelope.mail_from)
         repeats = 0
         lines += ["RCPT TO: " + to for to in envelope.rcpt_tos]
@@ -137,10 +189,12 @@ def main():
     for certificate, key in zip(sys.argv[2::2], sys.argv[3::2]):
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(certificate, key)
+        context.sslobject_class = ClosingObject
+        context.sni_callback = remember_server_name
         ports.append(free_port(ports))
-        controllers.append(Controller(recorder, hostname="127.0.0.1", port=ports[-1],
-                                      tls_context=context, require_starttls=True,
-                                      auth_exclude_mechanism=["LOGIN", "PLAIN"]))
+        controllers.append(ClosingController(recorder, hostname="127.0.0.1", port=ports[-1],
+                                             tls_context=context, require_starttls=True,
+                                             auth_exclude_mechanism=["LOGIN", "PLAIN"]))
     for controller in controllers:
         controller.start()
     for port in ports:
