@@ -146,9 +146,12 @@ def main():
         print(f"  curl                         {curl:8.3f} s")
         print(f"  Quillpost / curl             {quill / curl:8.2f}x  " + verdict(quill <= curl * 1.05, "at most curl's time"))
 
-        quill = bench_send.run_bench(bench, "many", tunnel.port, SMALL_COUNT)["seconds"]
-        python = time_smtplib_many(tunnel.port, tunnel.ca, SMALL_COUNT)
-        print(f"\n{SMALL_COUNT} small messages over TLS, one conversation each:")
+        # In turns, best of three, so that both meet the machine in the same state.
+        quill = python = float("inf")
+        for _ in range(3):
+            quill = min(quill, bench_send.run_bench(bench, "many", tunnel.port, SMALL_COUNT)["seconds"])
+            python = min(python, time_smtplib_many(tunnel.port, tunnel.ca, SMALL_COUNT))
+        print(f"\n{SMALL_COUNT} small messages over TLS, one conversation each, best of 3 in turns:")
         print(f"  Quillpost (bench_send)       {quill:8.3f} s  ({SMALL_COUNT / quill:7.0f} messages/s)")
         print(f"  smtplib + email              {python:8.3f} s  ({SMALL_COUNT / python:7.0f} messages/s)")
         print(f"  rate Quillpost / smtplib     {python / quill:8.2f}x  " + verdict(python / quill >= 3, "at least 3x"))
