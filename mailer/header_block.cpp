@@ -11,7 +11,6 @@
 #include "platform/local_time.hpp"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <optional>
@@ -207,10 +206,27 @@ std::string DateText(double dateTime, std::int32_t offsetMinutes) {
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const DateParts p = SplitDate(dateTime);
     const int offset = std::abs(offsetMinutes);
-    char text[64];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02d%02d", kDays[p.weekday], p.day,
-                  kMonths[p.month - 1], p.year, p.hour, p.minute, p.second, offsetMinutes < 0 ? '-' : '+',
-                  offset / 60, offset % 60);
+    // "Sun, 06 Dec 2026 22:20:18 +0530": every number has its fixed width.
+    std::string text;
+    text.reserve(31);
+    const auto digits = [&text](int value, int width) {
+        char buffer[8];
+        for (int i = width - 1; i >= 0; --i, value /= 10) buffer[i] = static_cast<char>('0' + value % 10);
+        text.append(buffer, static_cast<std::size_t>(width));
+    };
+    text.append(kDays[p.weekday]).append(", ");
+    digits(p.day, 2);
+    text.append(" ").append(kMonths[p.month - 1]).append(" ");
+    digits(p.year, 4);
+    text += ' ';
+    digits(p.hour, 2);
+    text += ':';
+    digits(p.minute, 2);
+    text += ':';
+    digits(p.second, 2);
+    text.append(offsetMinutes < 0 ? " -" : " +");
+    digits(offset / 60, 2);
+    digits(offset % 60, 2);
     return text;
 }
 

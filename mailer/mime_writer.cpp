@@ -8,7 +8,7 @@
 #include "platform/local_time.hpp"
 
 #include <cmath>
-#include <cstdio>
+#include <charconv>
 
 namespace quillpost {
 
@@ -64,9 +64,11 @@ std::string BoundaryClockText(float seconds) {
     // At most seven significant digits, never an exponent.
     int integerDigits = 1;
     for (double limit = 10; std::fabs(seconds) >= limit && integerDigits < 7; limit *= 10) ++integerDigits;
+    // to_chars with a precision writes what printf's "%.*f" writes.
     char text[64];
-    std::snprintf(text, sizeof text, "%.*f", 7 - integerDigits, static_cast<double>(seconds));
-    std::string out(text);
+    const auto written =
+        std::to_chars(text, text + sizeof text, static_cast<double>(seconds), std::chars_format::fixed, 7 - integerDigits);
+    std::string out(text, written.ptr);
     if (out.find('.') != std::string::npos) {
         while (out.back() == '0') out.pop_back();
         if (out.back() == '.') out.pop_back();
