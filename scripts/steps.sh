@@ -3,10 +3,12 @@
 # goes to one log file, whose path is printed when a step fails.
 #
 #   QUILLPOST_LOG   the log file (set by the caller; one is made under /tmp
-#                   otherwise)
+#                   otherwise, and removed again when the script succeeds)
 
 if [ -z "${QUILLPOST_LOG:-}" ]; then
   QUILLPOST_LOG="$(mktemp /tmp/quillpost.XXXXXX.log)"
+  # A failure prints the log's path, so only a success takes it away.
+  trap 'status=$?; [ "$status" -ne 0 ] || rm -f "$QUILLPOST_LOG"; exit "$status"' EXIT
 fi
 export QUILLPOST_LOG
 
