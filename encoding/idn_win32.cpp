@@ -1,25 +1,15 @@
 #include "encoding/idn.hpp"
 
 #include "encoding/utf8.hpp"
+#include "encoding/wide_text_win32.hpp"
 
 #include <windows.h>
 
 namespace quillpost {
 
-namespace {
-
-std::wstring Wide(std::string_view text) {
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
-}
-
-}  // namespace
-
 std::optional<std::string> DomainToAscii(std::string_view domain) {
     if (IsAscii(domain)) return std::string(domain);
-    const std::wstring wide = Wide(domain);
+    const std::wstring wide = Widened(domain);
     if (wide.empty()) return std::nullopt;
     const int length = ::IdnToAscii(0, wide.data(), static_cast<int>(wide.size()), nullptr, 0);
     if (length <= 0) return std::nullopt;

@@ -3,6 +3,8 @@
 // as UTF-16, so any name a caller can spell can be opened.
 #include "platform/file.hpp"
 
+#include "encoding/wide_text_win32.hpp"
+
 #include <quillpost/detail/errors.hpp>
 #include <quillpost/error.hpp>
 
@@ -21,19 +23,11 @@ namespace {
 // The C library reads and writes at most this much in one call.
 constexpr unsigned kLargestTransfer = 1u << 30;
 
-std::wstring Wide(const std::string& text) {
-    if (text.empty()) return {};
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
-}
-
 bool ParentFolderExists(const std::string& path) {
     const auto slash = path.find_last_of("/\\");
     if (slash == std::string::npos) return true;  // the current folder
     std::string parent = path.substr(0, slash + 1);  // "C:\" stays a folder
-    const DWORD attributes = ::GetFileAttributesW(Wide(parent).c_str());
+    const DWORD attributes = ::GetFileAttributesW(Widened(parent).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -43,7 +37,7 @@ enum class Others { None, DevicesAndPipes };
 // others read and write it meanwhile. Anything but a regular file (or, where
 // allowed, a device such as NUL or a pipe) is refused with 75.
 int OpenFile(const std::string& path, int flags, Others others) {
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = Widened(path);
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         raise(Err::PathFileAccessError);
@@ -86,7 +80,7 @@ void RaiseIoError(int err) {
 }
 
 std::string ReadSmallFile(const std::string& path) {
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = Widened(path);
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {};
     int fd = -1;

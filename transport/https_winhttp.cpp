@@ -4,6 +4,7 @@
 // after the handshake and before the form, with its secret, is written.
 #include "transport/https.hpp"
 
+#include "encoding/wide_text_win32.hpp"
 #include "transport/certificate_check_win32.hpp"
 
 #include <quillpost/detail/errors.hpp>
@@ -33,21 +34,6 @@ constexpr std::size_t kAnswerLimit = 1024 * 1024;
 
 // Not declared by every tool chain's headers.
 constexpr DWORD kTls13 = 0x00002000;  // WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
-
-std::wstring Widened(const std::string& text) {
-    if (text.empty()) return {};
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
-}
-
-std::string Narrowed(const wchar_t* text, DWORD length) {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), narrow.data(), size, nullptr, nullptr);
-    return narrow;
-}
 
 [[noreturn]] void RaiseTransport(DWORD error, const std::string& host, const HttpsSettings& settings) {
     std::string reason;

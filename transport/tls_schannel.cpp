@@ -8,6 +8,7 @@
 // refusal are this component's own words.
 #include "transport/tls.hpp"
 
+#include "encoding/wide_text_win32.hpp"
 #include "platform/file.hpp"
 #include "transport/certificate_check_win32.hpp"
 
@@ -106,14 +107,6 @@ std::string ChainText(DWORD faults) {
     if (faults & CERT_TRUST_IS_REVOKED) return "the certificate has been revoked";
     if (faults & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) return "the certificate is not meant for a server";
     return "the certificate chain is not valid (" + Hex(faults) + ")";
-}
-
-std::wstring Widened(const std::string& text) {
-    if (text.empty()) return {};
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
 }
 
 // The credentials, one per process: Schannel keeps the sessions it may
