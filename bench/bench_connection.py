@@ -29,6 +29,7 @@ import sys
 import tempfile
 import time
 
+sys.dont_write_bytecode = True  # nothing left in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from bench_send import ROOT, SmtpSink, build_email, encoded_message, read_reply, run_bench  # noqa: E402
 

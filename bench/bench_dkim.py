@@ -23,6 +23,7 @@ import subprocess
 import sys
 import tempfile
 
+sys.dont_write_bytecode = True  # nothing left in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from bench_send import MiB, ROOT, RUNS, SMALL_COUNT, SmtpSink, random_file, time_smtplib_many  # noqa: E402
 

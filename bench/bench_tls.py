@@ -26,6 +26,7 @@ import sys
 import tempfile
 import time
 
+sys.dont_write_bytecode = True  # nothing left in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bench_send  # noqa: E402  (the smtp-sink wrapper and the message the baselines send)
 

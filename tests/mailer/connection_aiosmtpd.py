@@ -14,11 +14,15 @@ Usage: /usr/bin/python3 connection_aiosmtpd.py PATH/TO/connection_driver
 
 import email
 import logging
-import socket
+import os
 import subprocess
 import sys
 
 from aiosmtpd.controller import Controller
+
+sys.dont_write_bytecode = True  # nothing left in the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from e2e_support import free_port  # noqa: E402
 
 COUNT = 1000
 
@@ -44,12 +48,6 @@ class Handler:
             return "552 too large"
         self.messages.append((envelope.mail_from, list(envelope.rcpt_tos), parsed["Subject"]))
         return "250 queued"
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def check(driver, mode, connections):

@@ -24,11 +24,14 @@ import sys
 import tempfile
 import threading
 import time
-import traceback
 import zoneinfo
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import SMTP
+
+sys.dont_write_bytecode = True  # nothing left in the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from e2e_support import free_port, run_cases  # noqa: E402
 
 QPMAIL = None
 DATE_PATTERN = re.compile(
@@ -76,12 +79,6 @@ class CountingController(Controller):
                 super().connection_made(transport)
 
         return CountingSMTP(self.handler, **self.SMTP_kwargs)
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 # --- helpers -----------------------------------------------------------------
@@ -766,25 +763,14 @@ def main():
     port = free_port()
     controller = CountingController(collector, hostname="127.0.0.1", port=port)
     controller.start()
-    passed = failed = 0
+    def run_one(case):
+        with tempfile.TemporaryDirectory(prefix="qpmail-e2e-") as folder:
+            case(Fixture(collector, port, folder))
+
     try:
-        for case in CASES:
-            with tempfile.TemporaryDirectory(prefix="qpmail-e2e-") as folder:
-                fixture = Fixture(collector, port, folder)
-                started = time.monotonic()
-                try:
-                    case(fixture)
-                except Exception:
-                    failed += 1
-                    print(f"FAIL {case.__name__[5:]}")
-                    print("     " + traceback.format_exc().strip().replace("\n", "\n     "))
-                else:
-                    passed += 1
-                    print(f"ok   {case.__name__[5:]} ({time.monotonic() - started:.2f} s)")
+        return run_cases(CASES, run_one)
     finally:
         controller.stop()
-    print(f"{passed} passed, {failed} failed")
-    return 0 if failed == 0 else 1
 
 
 if __name__ == "__main__":

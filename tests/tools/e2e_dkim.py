@@ -23,9 +23,12 @@ import subprocess
 import sys
 import tempfile
 import time
-import traceback
 
 import dkim
+
+sys.dont_write_bytecode = True  # nothing left in the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from e2e_support import free_port, run_cases  # noqa: E402
 from aiosmtpd.controller import Controller
 
 QPMAIL = None
@@ -45,12 +48,6 @@ class Collector:
     async def handle_DATA(self, server, session, envelope):
         self.envelopes.append(envelope)
         return "250 Message accepted for delivery"
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def check(condition, text):
@@ -333,25 +330,12 @@ def main():
     port = free_port()
     controller = Controller(collector, hostname="127.0.0.1", port=port, data_size_limit=256 * 1024 * 1024)
     controller.start()
-    passed = failed = 0
     try:
         with tempfile.TemporaryDirectory(prefix="qpmail-dkim-") as folder:
             run = Run(folder, port, collector)
-            for case in CASES:
-                started = time.monotonic()
-                try:
-                    case(run)
-                except Exception:
-                    failed += 1
-                    print(f"FAIL {case.__name__[5:]}")
-                    print("     " + traceback.format_exc().strip().replace("\n", "\n     "))
-                else:
-                    passed += 1
-                    print(f"ok   {case.__name__[5:]} ({time.monotonic() - started:.2f} s)")
+            return run_cases(CASES, lambda case: case(run))
     finally:
         controller.stop()
-    print(f"{passed} passed, {failed} failed")
-    return 0 if failed == 0 else 1
 
 
 if __name__ == "__main__":

@@ -24,6 +24,10 @@ import traceback
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult, LoginPassword
 
+sys.dont_write_bytecode = True  # nothing left in the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from e2e_support import free_port  # noqa: E402
+
 USER, PASSWORD = "ann", "s3cret-Pa55"
 
 
@@ -71,12 +75,6 @@ def context(folder, name):
     ctx = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     ctx.load_cert_chain(os.path.join(folder, f"{name}.pem"), os.path.join(folder, f"{name}.key"))
     return ctx
-
-
-def free_port(family=socket.AF_INET, host="127.0.0.1"):
-    with socket.socket(family) as s:
-        s.bind((host, 0))
-        return s.getsockname()[1]
 
 
 def refusing_ehlo_server():

@@ -12,13 +12,16 @@ Usage: /usr/bin/python3 sendmail_e2e.py PATH/TO/qpmail
 
 import os
 import re
-import socket
 import subprocess
 import sys
 import tempfile
 
 import dkim
 from aiosmtpd.controller import Controller
+
+sys.dont_write_bytecode = True  # nothing left in the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from e2e_support import free_port  # noqa: E402
 
 SIZE_LIMIT = 4000
 
@@ -39,12 +42,6 @@ class Collector:
     async def handle_DATA(self, server, session, envelope):
         self.envelopes.append(envelope)
         return "250 Message accepted for delivery"
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def registry_text(port):
