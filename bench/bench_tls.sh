@@ -4,8 +4,5 @@
 set -euo pipefail
 bench_programs=(bench/bench_send)
 source "$(dirname "$0")/prepare.sh"
-for p in stunnel4 curl; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
-    { [ "$(id -u)" -eq 0 ] || sudo=sudo; ${sudo:-} apt-get install -y -q --no-install-recommends "$p" > /dev/null; }
-done
+"$root/scripts/install-deps.sh" stunnel4 curl
 exec /usr/bin/python3 "$root/bench/bench_tls.py" "$build"

@@ -5,12 +5,7 @@
 # under the build folder) is missing.
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-${QUILLPOST_BUILD_DIR:-$root/build}}"
-if ! dpkg-query -W -f='${Status}' postfix 2>/dev/null | grep -q "install ok installed"; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  echo "postfix postfix/main_mailer_type select No configuration" | $sudo debconf-set-selections
-  "$root/scripts/install-deps.sh" postfix
-fi
+"$root/scripts/install-deps.sh" postfix
 for program in "${bench_programs[@]}"; do
   if [ ! -x "$build/$program" ]; then
     "$root/scripts/install-deps.sh"
