@@ -17,17 +17,6 @@ std::mutex zoneLock;
 
 }  // namespace
 
-double LocalNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    {
-        const std::lock_guard lock(zoneLock);
-        localtime_r(&now, &local);
-    }
-    return MakeDate(DateParts{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                              local.tm_min, local.tm_sec, local.tm_wday});
-}
-
 LocalMoment LocalNowWithOffset() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -39,6 +28,8 @@ LocalMoment LocalNowWithOffset() {
                                local.tm_min, local.tm_sec, local.tm_wday}),
             static_cast<std::int32_t>(local.tm_gmtoff / 60)};
 }
+
+double LocalNow() { return LocalNowWithOffset().dateTime; }
 
 double SecondsSinceLocalMidnight() {
     std::timespec now{};
